@@ -1,1 +1,509 @@
-// placeholder
+#include "app/MainForm.h"
+
+#include "app/IniFile.h"
+#include "app/Messages.h"
+#include "app/SettingsForm.h"
+#include "link/Hid.h"
+#include "link/RegEx.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSlider>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <qcustomplot.h>
+
+#include <exception>
+
+namespace calorix {
+
+TMainFrm* MainFrm = nullptr;
+
+namespace {
+
+QFont PixelFont(const QString& family, int pixels, bool bold = false) {
+  QFont f(family);
+  f.setPixelSize(pixels);
+  f.setBold(bold);
+  return f;
+}
+
+QToolButton* MakeToolButton(QToolBar* bar, const QString& name, const QString& caption,
+                            const QString& hint, QStyle::StandardPixmap icon) {
+  auto* b = new QToolButton(bar);
+  b->setObjectName(name);
+  b->setText(caption);
+  b->setToolTip(hint);
+  b->setIcon(bar->style()->standardIcon(icon));
+  b->setIconSize(QSize(32, 32));
+  b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  b->setFixedSize(68, 52);
+  b->setAccessibleName(caption);
+  bar->addWidget(b);
+  return b;
+}
+
+QAction* MakeAction(QWidget* owner, const QString& name, const QString& caption,
+                    const QString& hint, const QKeySequence& shortcut) {
+  auto* a = new QAction(caption, owner);
+  a->setObjectName(name);
+  a->setToolTip(hint);
+  a->setShortcut(shortcut);
+  a->setShortcutContext(Qt::WindowShortcut);
+  owner->addAction(a);  // the shortcut works even while the tool button is disabled
+  return a;
+}
+
+// A caption above a one-line edit, as a labelled edit shows it.
+QLineEdit* MakeLabelledEdit(QWidget* parent, QVBoxLayout* layout, const QString& name,
+                            const QString& caption) {
+  auto* label = new QLabel(caption, parent);
+  auto* edit = new QLineEdit(parent);
+  edit->setObjectName(name);
+  edit->setFont(PixelFont(QStringLiteral("Tahoma"), 19, true));
+  edit->setAccessibleName(caption);
+  label->setBuddy(edit);
+  layout->addWidget(label);
+  layout->addWidget(edit);
+  return edit;
+}
+
+}  // namespace
+
+TMainFrm::TMainFrm(TMainFrmOptions options, QWidget* parent)
+    : QMainWindow(parent),
+      FPrompts(*options.Prompts),
+      FClock(*options.Clock),
+      FIniFileName(options.IniFileName),
+      FRequests(*this) {
+  setObjectName(QStringLiteral("MainFrm"));
+  CreateComponents();
+
+  // Construction: fields start empty; the number formats come from the locale.
+  FStatusTexts << QString();
+  for (int id = 1014; id <= 1019; ++id) FStatusTexts << LoadStr(id);
+  FRequests.SetStatusTexts(FStatusTexts);
+  for (int id = 1022; id <= 1027; ++id) FAlarmTexts << LoadStr(id);
+  FLocalFormat = TFormatSettings::FromLocale(QLocale::system());
+  FDotFormat = FLocalFormat.WithDecimal('.');
+  FCommaFormat = FLocalFormat.WithDecimal(',');
+  FReadyBand = 0.1;
+  FSetpoint = 0.0;
+  FModified = false;
+
+  ConnectHandlers();
+
+  // The controller posts its first scan now; it runs from the event loop, after FormCreate.
+  HidController = new TJvHidDeviceController(std::move(options.Platform), this);
+  HidController->setObjectName(QStringLiteral("HidController"));
+  HidController->OnArrival = [this](TJvHidDevice* d) { Guarded([&] { HidControllerArrival(d); }); };
+  HidController->OnRemoval = [this](TJvHidDevice* d) { Guarded([&] { HidControllerRemoval(d); }); };
+}
+
+TMainFrm::~TMainFrm() {
+  if (MainFrm == this) MainFrm = nullptr;
+  // No handler may run into a half-destroyed window.
+  if (HidController) {
+    HidController->OnArrival = nullptr;
+    HidController->OnRemoval = nullptr;
+    if (FSelectedDevice) FSelectedDevice->SetOnData({});
+    delete HidController;
+    HidController = nullptr;
+  }
+}
+
+void TMainFrm::CreateComponents() {
+  setWindowTitle(QStringLiteral("Calorix v3.0 - Норвик"));
+  setFont(PixelFont(QStringLiteral("Tahoma"), 11));
+  move(240, 328);
+  resize(970, 629);
+
+  // Tool bar.
+  ToolBar1 = new QToolBar(this);
+  ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+  ToolBar1->setMovable(false);
+  ToolBar1->setFloatable(false);
+  ToolBar1->setIconSize(QSize(32, 32));
+  ToolBar1->setContextMenuPolicy(Qt::PreventContextMenu);
+  addToolBar(Qt::TopToolBarArea, ToolBar1);
+
+  OpenAction = MakeAction(this, QStringLiteral("OpenAction"), QStringLiteral("Открыть"),
+                          QStringLiteral("Открыть графики"), QKeySequence(QStringLiteral("Ctrl+O")));
+  SaveAction = MakeAction(this, QStringLiteral("SaveAction"), QStringLiteral("Сохранить"),
+                          QStringLiteral("Сохранить графики"), QKeySequence(QStringLiteral("Ctrl+S")));
+  PrintAction = MakeAction(this, QStringLiteral("PrintAction"), QStringLiteral("Печать"),
+                           QStringLiteral("Печать графиков"), QKeySequence(QStringLiteral("Ctrl+P")));
+  CopyAction =
+      MakeAction(this, QStringLiteral("CopyAction"), QStringLiteral("Копировать"),
+                 QStringLiteral("Копировать графики в буфер обмена"),
+                 QKeySequence(QStringLiteral("Ctrl+C")));
+
+  OpenGraphBtn = MakeToolButton(ToolBar1, QStringLiteral("OpenGraphBtn"), OpenAction->text(),
+                                OpenAction->toolTip(), QStyle::SP_DialogOpenButton);
+  SaveGraphBtn = MakeToolButton(ToolBar1, QStringLiteral("SaveGraphBtn"), SaveAction->text(),
+                                SaveAction->toolTip(), QStyle::SP_DialogSaveButton);
+  PrintBtn = MakeToolButton(ToolBar1, QStringLiteral("PrintBtn"), PrintAction->text(),
+                            PrintAction->toolTip(), QStyle::SP_FileDialogDetailedView);
+  CopyBtn = MakeToolButton(ToolBar1, QStringLiteral("CopyBtn"), CopyAction->text(),
+                           CopyAction->toolTip(), QStyle::SP_FileDialogContentsView);
+  SettingsBtn = MakeToolButton(ToolBar1, QStringLiteral("SettingsBtn"),
+                               QStringLiteral("Настройки"), QStringLiteral("Настройки программы"),
+                               QStyle::SP_FileDialogListView);
+  ToolBar1->addSeparator();
+  AdaptersBtn = MakeToolButton(ToolBar1, QStringLiteral("AdaptersBtn"),
+                               QStringLiteral("Термостаты"),
+                               QStringLiteral("Список подключенных термостатов"),
+                               QStyle::SP_DriveHDIcon);
+  DevPopup = new QMenu(AdaptersBtn);
+  DevPopup->setObjectName(QStringLiteral("DevPopup"));
+  AdaptersBtn->setMenu(DevPopup);
+  AdaptersBtn->setPopupMode(QToolButton::InstantPopup);
+
+  // The progress bar stands over the right-hand part of the tool bar area.
+  auto* spacer = new QWidget(ToolBar1);
+  spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+  ToolBar1->addWidget(spacer);
+  ProgressBar = new QProgressBar(ToolBar1);
+  ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+  ProgressBar->setFixedWidth(300);
+  ProgressBar->setTextVisible(false);
+  QAction* progressAction = ToolBar1->addWidget(ProgressBar);
+  progressAction->setVisible(false);
+  ProgressBar->setProperty("toolbarAction", QVariant::fromValue<QObject*>(progressAction));
+
+  // Central area: the thermostat panel on the left, the pages on the right.
+  auto* central = new QWidget(this);
+  auto* row = new QHBoxLayout(central);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(0);
+  row->addWidget(CreateLeftPanel());
+
+  Tabs = new QTabWidget(central);
+  Tabs->setObjectName(QStringLiteral("Tabs"));
+  row->addWidget(Tabs, 1);
+  GraphTab = CreateGraphPage();
+  Tabs->addTab(GraphTab, QStringLiteral("Графики"));
+
+  ValTab = new QWidget(Tabs);
+  ValTab->setObjectName(QStringLiteral("ValTab"));
+  auto* valLayout = new QVBoxLayout(ValTab);
+  valLayout->setContentsMargins(0, 0, 0, 0);
+  Memo = new QWidget(ValTab);  // replaced by the values list
+  Memo->setObjectName(QStringLiteral("Memo"));
+  valLayout->addWidget(Memo);
+  Tabs->addTab(ValTab, QStringLiteral("Значения"));
+
+  ConsoleTab = new QWidget(Tabs);
+  ConsoleTab->setObjectName(QStringLiteral("ConsoleTab"));
+  auto* conLayout = new QVBoxLayout(ConsoleTab);
+  conLayout->setContentsMargins(0, 0, 0, 0);
+  edConsole = new QPlainTextEdit(ConsoleTab);
+  edConsole->setObjectName(QStringLiteral("edConsole"));
+  edConsole->setFont(PixelFont(QStringLiteral("Courier New"), 21, true));
+  edConsole->setToolTip(QStringLiteral("clr - очищает консоль"));
+  edConsole->setTabChangesFocus(true);
+  conLayout->addWidget(edConsole);
+  Tabs->addTab(ConsoleTab, QStringLiteral("Консоль"));
+  Tabs->setCurrentIndex(0);
+  setCentralWidget(central);
+
+  // Status bar with three panels.
+  statusBar()->setObjectName(QStringLiteral("StatusBar"));
+  statusBar()->setSizeGripEnabled(true);
+  const int widths[] = {200, 350, 50};
+  for (int i = 0; i < 3; ++i) {
+    auto* panel = new QLabel(statusBar());
+    panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+    panel->setMinimumWidth(widths[i]);
+    if (i < 2) panel->setFixedWidth(widths[i]);
+    panel->setFrameShape(QFrame::StyledPanel);
+    statusBar()->addWidget(panel, i == 2 ? 1 : 0);
+    StatusPanels.push_back(panel);
+  }
+
+  // Timers.
+  DataTimer = new TTimer(this, 1000);
+  DataTimer->setObjectName(QStringLiteral("DataTimer"));
+  Timeout = new TTimer(this, 1000, /*singleShot=*/true);
+  Timeout->setObjectName(QStringLiteral("Timeout"));
+  PromptTimer = new TTimer(this, 250, /*singleShot=*/true);
+  PromptTimer->setObjectName(QStringLiteral("PromptTimer"));
+
+  // Popup menus.
+  FramePopup = new QMenu(this);
+  FramePopup->setObjectName(QStringLiteral("FramePopup"));
+  CatchPopup = new QMenu(this);
+  CatchPopup->setObjectName(QStringLiteral("CatchPopup"));
+}
+
+QWidget* TMainFrm::CreateLeftPanel() {
+  Panel4 = new QFrame(this);
+  Panel4->setObjectName(QStringLiteral("Panel4"));
+  Panel4->setFixedWidth(200);
+  Panel4->setFrameShape(QFrame::StyledPanel);
+  auto* col = new QVBoxLayout(Panel4);
+  stTemp = MakeLabelledEdit(Panel4, col, QStringLiteral("stTemp"), QStringLiteral("Температура, °C"));
+  stTemp->setReadOnly(true);
+  col->addSpacing(8);
+  edSet = MakeLabelledEdit(Panel4, col, QStringLiteral("edSet"), QStringLiteral("Уставка, °C"));
+  auto* buttons = new QHBoxLayout;
+  ChangeSetBtn = new QPushButton(QStringLiteral("Изменить"), Panel4);
+  ChangeSetBtn->setObjectName(QStringLiteral("ChangeSetBtn"));
+  ChangeSetBtn->setToolTip(QStringLiteral("Задать новую уставку"));
+  ReadSetBtn = new QPushButton(QStringLiteral("Прочитать"), Panel4);
+  ReadSetBtn->setObjectName(QStringLiteral("ReadSetBtn"));
+  ReadSetBtn->setToolTip(QStringLiteral("Прочитать из термостата текущую уставку"));
+  for (QPushButton* b : {ChangeSetBtn, ReadSetBtn}) {
+    b->setAutoDefault(false);
+    buttons->addWidget(b);
+  }
+  col->addLayout(buttons);
+  col->addSpacing(8);
+  auto* alarmRow = new QHBoxLayout;
+  StaticText1 = new QLabel(QStringLiteral("Защита:"), Panel4);
+  StaticText1->setObjectName(QStringLiteral("StaticText1"));
+  stAlarm = new QLabel(LoadStr(1021), Panel4);
+  stAlarm->setObjectName(QStringLiteral("stAlarm"));
+  alarmRow->addWidget(StaticText1);
+  alarmRow->addWidget(stAlarm, 1);
+  col->addLayout(alarmRow);
+  col->addStretch(1);
+  return Panel4;
+}
+
+QWidget* TMainFrm::CreateGraphPage() {
+  auto* page = new QWidget(this);
+  page->setObjectName(QStringLiteral("GraphTab"));
+  auto* grid = new QGridLayout(page);
+  grid->setContentsMargins(0, 0, 0, 0);
+  grid->setSpacing(0);
+
+  Chart = new QCustomPlot(page);
+  Chart->setObjectName(QStringLiteral("Chart"));
+  grid->addWidget(Chart, 0, 0);
+
+  // Right-hand column.
+  Panel2 = new QFrame(page);
+  Panel2->setObjectName(QStringLiteral("Panel2"));
+  Panel2->setFixedWidth(90);
+  auto* col = new QVBoxLayout(Panel2);
+  stYScale = new QLabel(Panel2);
+  stYScale->setObjectName(QStringLiteral("stYScale"));
+  stYScale->setAlignment(Qt::AlignCenter);
+  stYScale->setFont(PixelFont(QStringLiteral("Tahoma"), 11, true));
+  stYScale->setToolTip(QStringLiteral("Коэффициент масштаба"));
+  cbYAuto = new QCheckBox(QStringLiteral("Авто"), Panel2);
+  cbYAuto->setObjectName(QStringLiteral("cbYAuto"));
+  cbYAuto->setToolTip(QStringLiteral("Автомасштаб"));
+  TrackBar = new QSlider(Qt::Vertical, Panel2);
+  TrackBar->setObjectName(QStringLiteral("TrackBar"));
+  TrackBar->setToolTip(QStringLiteral("Масштаб"));
+  TrackBar->setRange(0, 11);
+  TrackBar->setPageStep(1);
+  TrackBar->setInvertedAppearance(true);  // position 0 at the top
+  TrackBar->setInvertedControls(true);
+  TrackBar->setTickPosition(QSlider::TicksLeft);
+  TrackBar->setTickInterval(1);
+  RecordBtn = new QPushButton(LoadStr(1003), Panel2);
+  RecordBtn->setObjectName(QStringLiteral("RecordBtn"));
+  ClearBtn = new QPushButton(QStringLiteral("Очистить"), Panel2);
+  ClearBtn->setObjectName(QStringLiteral("ClearBtn"));
+  FrameBtn = new QPushButton(QStringLiteral("Фрейм"), Panel2);
+  FrameBtn->setObjectName(QStringLiteral("FrameBtn"));
+  CatchBtn = new QPushButton(QStringLiteral("Захват"), Panel2);
+  CatchBtn->setObjectName(QStringLiteral("CatchBtn"));
+  CatchPnl = new QLabel(LoadStr(1007), Panel2);
+  CatchPnl->setObjectName(QStringLiteral("CatchPnl"));
+  CatchPnl->setAlignment(Qt::AlignCenter);
+  CatchPnl->setFrameShape(QFrame::StyledPanel);
+  col->addWidget(stYScale);
+  col->addWidget(cbYAuto);
+  col->addWidget(TrackBar, 1, Qt::AlignHCenter);
+  for (QPushButton* b : {RecordBtn, ClearBtn, FrameBtn, CatchBtn}) {
+    b->setAutoDefault(false);
+    col->addWidget(b);
+  }
+  col->addWidget(CatchPnl);
+  grid->addWidget(Panel2, 0, 1);
+
+  // Bottom strip.
+  Panel3 = new QFrame(page);
+  Panel3->setObjectName(QStringLiteral("Panel3"));
+  auto* strip = new QHBoxLayout(Panel3);
+  strip->setContentsMargins(4, 2, 4, 2);
+  cbXAuto = new QCheckBox(QStringLiteral("Вся запись"), Panel3);
+  cbXAuto->setObjectName(QStringLiteral("cbXAuto"));
+  cbXAuto->setToolTip(QStringLiteral("Показать всю запись"));
+  ScrollBar = new QScrollBar(Qt::Horizontal, Panel3);
+  ScrollBar->setObjectName(QStringLiteral("ScrollBar"));
+  ScrollBar->setRange(0, 100);
+  ScrollBar->setPageStep(0);
+  ScrollBar->setValue(100);
+  strip->addWidget(cbXAuto);
+  strip->addWidget(ScrollBar, 1);
+  grid->addWidget(Panel3, 1, 0, 1, 2);
+  return page;
+}
+
+void TMainFrm::ConnectHandlers() {
+  auto on = [this](auto* sender, auto signal, void (TMainFrm::*handler)()) {
+    connect(sender, signal, this, [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+  };
+  on(SettingsBtn, &QToolButton::clicked, &TMainFrm::SettingsBtnClick);
+  on(ChangeSetBtn, &QPushButton::clicked, &TMainFrm::ChangeSetBtnClick);
+  on(ReadSetBtn, &QPushButton::clicked, &TMainFrm::ReadSetBtnClick);
+  edSet->installEventFilter(this);
+  DataTimer->OnTimer = [this] { Guarded([this] { DataTimerTimer(); }); };
+  Timeout->OnTimer = [this] { Guarded([this] { TimeoutTimer(); }); };
+}
+
+void TMainFrm::Guarded(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    FPrompts.ShowException(this, QString::fromUtf8(e.what()));
+  } catch (...) {
+    FPrompts.ShowException(this, QString());
+  }
+}
+
+QString TMainFrm::StatusText(int panel) const { return StatusPanels.at(std::size_t(panel))->text(); }
+
+void TMainFrm::SetStatusText(int panel, const QString& text) {
+  StatusPanels.at(std::size_t(panel))->setText(text);
+}
+
+// ---------------------------------------------------------------------------
+// Start-up and shut-down
+
+void TMainFrm::FormCreate() {
+  Guarded([this] {
+    ShowDisconnected();
+    LoadFormPlacement(*this, FIniFileName);
+    TIniFile ini(FIniFileName);
+    FPollTime = ini.ReadInteger(QStringLiteral("Chart"), QStringLiteral("PollTime"), 1000);
+    ApplyPollTime();
+    FAdapterRegEx = std::make_unique<TRegEx>(QStringLiteral("adapter"));
+    FProductRegEx = std::make_unique<TRegEx>(
+        ini.ReadString(QStringLiteral("usb"), QStringLiteral("pname"),
+                       QStringLiteral("thermostat|(usb.{0,}adapter)")));
+    // Console.
+    edConsole->clear();
+    QPalette pal = edConsole->palette();
+    pal.setColor(QPalette::Base, QColor(0x28, 0x28, 0x28));
+    edConsole->setPalette(pal);
+  });
+}
+
+void TMainFrm::ShowDisconnected() {
+  SetStatusText(0, LoadStr(1002));
+  SetStatusText(1, QString());
+  RecordBtn->setEnabled(false);
+  EnableConsole(false);
+  SetStatusText(1, QString());
+  stTemp->clear();
+  edSet->clear();
+  stAlarm->clear();
+}
+
+void TMainFrm::EnableConsole(bool enabled) {
+  edConsole->setReadOnly(!enabled);
+  QPalette pal = edConsole->palette();
+  pal.setColor(QPalette::Text, enabled ? QColor(0x00, 0xFF, 0x00) : QColor(0x80, 0x80, 0x80));
+  edConsole->setPalette(pal);
+}
+
+void TMainFrm::closeEvent(QCloseEvent* event) {
+  // The window closes in every case; the question only offers to save first.
+  Guarded([this] { FormCloseQuery(); });
+  Guarded([this] { FormClose(); });
+  event->accept();
+}
+
+bool TMainFrm::FormCloseQuery() {
+  if (FModified && FPrompts.Confirm(this, LoadStr(1029))) {
+    // The save of the measurement file comes with the file commands.
+  }
+  return true;
+}
+
+void TMainFrm::FormClose() {
+  if (!SaveFormPlacement(*this, FIniFileName)) {
+    ReportIniFailure(FIniFileName);
+    return;
+  }
+  TIniFile ini(FIniFileName);
+  const QString chart = QStringLiteral("Chart");
+  bool ok = ini.WriteInteger(chart, QStringLiteral("RAxis"), TrackBar->value()) &&
+            ini.WriteInteger(chart, QStringLiteral("Frame"), FFrameIndex) &&
+            ini.WriteInteger(chart, QStringLiteral("MaxY"), 2000) &&
+            ini.WriteInteger(chart, QStringLiteral("PollTime"), FPollTime);
+  if (!ok) ReportIniFailure(FIniFileName);
+}
+
+void TMainFrm::ReportIniFailure(const QString& path) {
+  // Reported once; the window still closes.
+  if (FIniFailureReported) return;
+  FIniFailureReported = true;
+  FPrompts.ShowError(this, LoadStr(1030).arg(path));
+}
+
+// ---------------------------------------------------------------------------
+// Settings
+
+void TMainFrm::ApplyPollTime() {
+  FPollTime = ClampPollTime(FPollTime);
+  DataTimer->SetInterval(FPollTime);
+}
+
+void TMainFrm::SettingsBtnClick() {
+  if (!FSettingsForm) return;
+  if (FPrompts.ExecDialog(*FSettingsForm) == QDialog::Accepted) ApplyPollTime();
+}
+
+// ---------------------------------------------------------------------------
+// Request queue
+
+void TMainFrm::QueueRequest(TRequestKind kind, const std::string& text) {
+  FRequests.QueueRequest(kind, text);
+}
+
+void TMainFrm::WriteRequest(const std::string& text) { FRequests.WriteRequest(text); }
+
+void TMainFrm::DataTimerTimer() { FRequests.PollTick(DataTimer->Enabled()); }
+
+void TMainFrm::TimeoutTimer() { FRequests.TimeoutExpired(); }
+
+void TMainFrm::HidControllerDeviceData(const std::uint8_t* data, std::size_t size) {
+  FRequests.InputReport(data, size);
+}
+
+void TMainFrm::ShowError(const QString& text) { FPrompts.ShowError(this, text); }
+
+void TMainFrm::StartTimeout() { Timeout->Restart(); }
+
+void TMainFrm::StopTimeout() { Timeout->SetEnabled(false); }
+
+void TMainFrm::StopPolling() { DataTimer->SetEnabled(false); }
+
+void TMainFrm::ConsoleAnswer(const std::string&) {}
+
+void TMainFrm::SwitchedOff() { SetStatusText(1, LoadStr(1033)); }
+
+}  // namespace calorix

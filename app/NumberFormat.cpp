@@ -165,7 +165,6 @@ double ParseFloatValue(std::string_view text, char decimalSeparator) {
     }
   }
   if (!digits && !separator) return kNaN;
-  if (!digits) return negative ? -0.0 : 0.0;  // a lone separator reads as 0
   if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
     put('e');
     ++i;
@@ -178,6 +177,7 @@ double ParseFloatValue(std::string_view text, char decimalSeparator) {
     if (!expDigits) return kNaN;
   }
   if (i != s.size()) return kNaN;
+  if (!digits) return negative ? -0.0 : 0.0;  // a lone separator reads as 0
   const char* first = big.empty() ? buf : big.data();
   const char* last = first + n;
   if (*first == '.') {

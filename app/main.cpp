@@ -1,5 +1,88 @@
+// Program entry: the application object, the main window, the settings dialog
+// and the message loop. An exception that escapes an event handler is shown in
+// an error box and the program goes on.
+#include "app/Helper.h"
+#include "app/MainForm.h"
+#include "app/QtPrompts.h"
+#include "app/SettingsForm.h"
+#include "link/HidLinux.h"
+#include "link/SimHidPlatform.h"
+
 #include <QApplication>
+#include <QMessageBox>
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+
+namespace {
+
+class TApplication final : public QApplication {
+ public:
+  using QApplication::QApplication;
+
+  bool notify(QObject* receiver, QEvent* event) override {
+    try {
+      return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+      ShowException(QString::fromUtf8(e.what()));
+    } catch (...) {
+      ShowException(QString());
+    }
+    return false;
+  }
+
+  static void ShowException(const QString& text) {
+    QMessageBox::critical(nullptr, QStringLiteral("Calorix"), text);
+  }
+};
+
+// The HID devices: real ones through hidraw, or simulated thermostats with
+// --simulate (one plain thermostat) or --simulate=thermostat,adapter,...
+std::unique_ptr<calorix::IHidPlatform> MakePlatform(const QStringList& args,
+                                                    std::shared_ptr<calorix::IClock> clock) {
+  for (const QString& a : args) {
+    if (a == QLatin1String("--simulate") || a.startsWith(QLatin1String("--simulate="))) {
+      const QString spec = a.contains('=') ? a.section('=', 1) : QStringLiteral("thermostat");
+      QString error;
+      auto platform = calorix::MakeSimulatedPlatform(spec, &error, clock);
+      if (!platform) {
+        std::fprintf(stderr, "calorix: %s\n", qPrintable(error));
+        std::exit(2);
+      }
+      return platform;
+    }
+  }
+  return calorix::MakeLinuxPlatform();
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
+  TApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Calorix"));
+  try {
+    calorix::TQtPrompts prompts;
+    auto clock = std::make_shared<calorix::TSteadyClock>();
+    calorix::TMainFrmOptions options;
+    options.Prompts = &prompts;
+    options.Clock = clock.get();
+    options.IniFileName = calorix::IniFileName();
+    options.Platform = MakePlatform(QCoreApplication::arguments(), clock);
+
+    auto mainFrm = std::make_unique<calorix::TMainFrm>(std::move(options));
+    calorix::MainFrm = mainFrm.get();
+    mainFrm->FormCreate();
+    calorix::TSettingsFrm settings(mainFrm.get(), mainFrm->PollTimeRef());
+    mainFrm->SetSettingsForm(&settings);
+    mainFrm->show();
+    app.exec();
+    mainFrm->SetSettingsForm(nullptr);
+  } catch (const std::exception& e) {
+    TApplication::ShowException(QString::fromUtf8(e.what()));
+  } catch (...) {
+    TApplication::ShowException(QString());
+  }
   return 0;
 }

@@ -1,0 +1,121 @@
+#include "app/Helper.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+
+#include <algorithm>
+
+#include "app/IniFile.h"
+
+namespace calorix {
+namespace {
+
+const QString kWidth = QStringLiteral("width");
+const QString kHeight = QStringLiteral("height");
+const QString kLeft = QStringLiteral("left");
+const QString kTop = QStringLiteral("top");
+const QString kMaximized = QStringLiteral("maximized");
+
+// A stored size larger than every screen together is cut to that, as the
+// window system would do: a garbage width must not make a window whose
+// backing store cannot be allocated. Tiny sizes stay as they are.
+// Sizes beyond any screen (a garbage value) are cut, but not below what an X11
+// window may be, so a layout size larger than a small screen stays as it is.
+int LimitExtent(int value, int desktop) {
+  return std::min(value, std::max(desktop, 16384));
+}
+
+}  // namespace
+
+QString IniFileName() {
+  return QCoreApplication::applicationDirPath() + QStringLiteral("/Calorix.ini");
+}
+
+void LoadFormPlacement(QWidget& form, const QString& fileName) {
+  const TIniFile ini(fileName);
+  const QString section = form.objectName();
+  QSize desktop;
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    desktop = screen->virtualGeometry().size();
+  }
+  form.resize(LimitExtent(ini.ReadInteger(section, kWidth, form.width()), desktop.width()),
+              form.height());
+  form.resize(form.width(),
+              LimitExtent(ini.ReadInteger(section, kHeight, form.height()), desktop.height()));
+  form.move(ini.ReadInteger(section, kLeft, form.x()), form.y());
+  form.move(form.x(), ini.ReadInteger(section, kTop, form.y()));
+  if (ini.ReadBool(section, kMaximized, false)) {
+    form.setWindowState(form.windowState() | Qt::WindowMaximized);
+  }
+}
+
+bool SaveFormPlacement(QWidget& form, const QString& fileName, QString* errorText) {
+  TIniFile ini(fileName);
+  const QString section = form.objectName();
+  // A window minimized from the maximized state comes back maximized, so it
+  // counts as maximized and the normal placement of an earlier run stays.
+  const bool maximized = form.windowState().testFlag(Qt::WindowMaximized);
+  bool ok = ini.WriteBool(section, kMaximized, maximized);
+  if (ok && !maximized) {
+    ok = ini.WriteInteger(section, kWidth, form.width()) &&
+         ini.WriteInteger(section, kHeight, form.height()) &&
+         ini.WriteInteger(section, kLeft, form.x()) && ini.WriteInteger(section, kTop, form.y());
+  }
+  if (!ok && errorText)
+    *errorText = ini.LastError();
+  return ok;
+}
+
+void TCommandHistory::Add(const QString& line) {
+  if (FItems.size() >= kCapacity)
+    FItems.removeLast();
+  FItems.prepend(line);
+  FCursor = 0;
+}
+
+QString TCommandHistory::Up() {
+  if (FItems.isEmpty())
+    return {};
+  const QString result = FItems.at(FCursor);
+  FCursor = FCursor + 1 == FItems.size() ? 0 : FCursor + 1;
+  return result;
+}
+
+QString TCommandHistory::Down() {
+  if (FItems.isEmpty())
+    return {};
+  const QString result = FItems.at(FCursor);
+  FCursor = FCursor == 0 ? int(FItems.size()) - 1 : FCursor - 1;
+  return result;
+}
+
+bool PollTimeKeyAccepted(QChar key) {
+  return (key >= u'0' && key <= u'9') || key == QChar(8);
+}
+
+int PollTimeFromText(const QString& text) {
+  qsizetype i = 0;
+  while (i < text.size() && (text[i] == u' ' || text[i] == u'\t'))
+    ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
+    negative = text[i] == u'-';
+    ++i;
+  }
+  // Digits beyond the upper limit cannot change the result any more.
+  long long value = 0;
+  for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+    value = std::min<long long>(value * 10 + (text[i].unicode() - u'0'), kMaxPollTime + 1LL);
+  }
+  if (negative)
+    value = -value;
+  return int(std::clamp<long long>(value, kMinPollTime, kMaxPollTime));
+}
+
+int ClampPollTime(int ms) {
+  return std::max(ms, kMinPollTime);
+}
+
+}  // namespace calorix

@@ -1,0 +1,223 @@
+#pragma once
+// The main window: owner of every object of the program and the hub of its
+// events. The subsystems' logic lives in plain classes (link/, chart/, files/,
+// console/); the handlers here wire the window's controls to them.
+#include "app/Clock.h"
+#include "app/Helper.h"
+#include "app/NumberFormat.h"
+#include "app/Prompts.h"
+#include "app/Timer.h"
+#include "link/HidPlatform.h"
+#include "link/RequestQueue.h"
+
+#include <QMainWindow>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QScrollBar;
+class QSlider;
+class QTabWidget;
+class QToolBar;
+class QToolButton;
+class QWidget;
+class QPlainTextEdit;
+class QFrame;
+class QCustomPlot;
+
+namespace calorix {
+
+class TSettingsFrm;
+class TJvHidDevice;
+class TJvHidDeviceController;
+class TRegEx;
+
+// What the window is given from outside; tests pass their own.
+struct TMainFrmOptions {
+  IPrompts* Prompts = nullptr;   // required, not owned
+  IClock* Clock = nullptr;       // required, not owned
+  QString IniFileName;           // the settings file
+  std::unique_ptr<IHidPlatform> Platform;  // where HID devices come from; none: no devices
+};
+
+class TMainFrm : public QMainWindow, private TRequestQueueHost {
+  Q_OBJECT
+ public:
+  explicit TMainFrm(TMainFrmOptions options, QWidget* parent = nullptr);
+  ~TMainFrm() override;
+
+  // Runs once after construction (the program entry calls it).
+  void FormCreate();
+
+  // --- Application shell
+  void ShowDisconnected();
+  void EnableConsole(bool enabled);
+  void ApplyPollTime();
+  void SettingsBtnClick();
+  void SetSettingsForm(TSettingsFrm* form) { FSettingsForm = form; }
+
+  // --- Thermostat discovery and selection
+  void HidControllerArrival(TJvHidDevice* HidDev);
+  void HidControllerRemoval(TJvHidDevice* HidDev);
+  bool IsSupportedDevice(TJvHidDevice* device);
+  bool IsAdapterDevice(TJvHidDevice* device);
+  void RebuildDevPopup();
+  void DevPopupItemClick(QObject* Sender);
+  void ShowConnected();
+  void WriteAdapterSetup();
+  TJvHidDevice* SelectedDevice() const { return FSelectedDevice; }
+  const std::vector<TJvHidDevice*>& Devices() const { return FDevices; }
+
+  // --- Request queue, polling and time-outs
+  void QueueRequest(TRequestKind kind, const std::string& text);
+  void WriteRequest(const std::string& text);
+  void DataTimerTimer();
+  void TimeoutTimer();
+  void HidControllerDeviceData(const std::uint8_t* data, std::size_t size);
+  void ShowError(const QString& text) override;
+
+  // --- Setpoint and protection status
+  void ShowTemperature(const QString& value);
+  void ShowSetpoint(const QString& value);
+  void SetReadyBand(const QString& value);
+  void ShowAlarm(const QString& value);
+  bool edSetKeyPress(QChar key);  // false: the character is discarded
+  void ChangeSetBtnClick();
+  void ReadSetBtnClick();
+
+  // --- Measurement record
+  void AddSample(double time, double value);
+
+  // Runs a handler; an exception that escapes it is shown and the program goes on.
+  void Guarded(const std::function<void()>& handler);
+
+  // --- State read by tests and by the program entry.
+  int PollTime() const { return FPollTime; }
+  void SetPollTime(int ms) { FPollTime = ms; }
+  int& PollTimeRef() { return FPollTime; }
+  bool Modified() const { return FModified; }
+  const TRequestQueue& Requests() const { return FRequests; }
+  const TFormatSettings& LocalFormat() const { return FLocalFormat; }
+  const QString& IniFileName() const { return FIniFileName; }
+
+  // Components, named as in the form layout.
+  QToolBar* ToolBar1 = nullptr;
+  QAction* OpenAction = nullptr;
+  QAction* SaveAction = nullptr;
+  QAction* PrintAction = nullptr;
+  QAction* CopyAction = nullptr;
+  QToolButton* OpenGraphBtn = nullptr;
+  QToolButton* SaveGraphBtn = nullptr;
+  QToolButton* PrintBtn = nullptr;
+  QToolButton* CopyBtn = nullptr;
+  QToolButton* SettingsBtn = nullptr;
+  QToolButton* AdaptersBtn = nullptr;
+  QMenu* DevPopup = nullptr;
+  QProgressBar* ProgressBar = nullptr;
+  QFrame* Panel4 = nullptr;
+  QLineEdit* stTemp = nullptr;
+  QLineEdit* edSet = nullptr;
+  QPushButton* ChangeSetBtn = nullptr;
+  QPushButton* ReadSetBtn = nullptr;
+  QLabel* StaticText1 = nullptr;
+  QLabel* stAlarm = nullptr;
+  QTabWidget* Tabs = nullptr;
+  QWidget* GraphTab = nullptr;
+  QWidget* ValTab = nullptr;
+  QWidget* ConsoleTab = nullptr;
+  QCustomPlot* Chart = nullptr;
+  QFrame* Panel2 = nullptr;
+  QFrame* Panel3 = nullptr;
+  QLabel* stYScale = nullptr;
+  QCheckBox* cbYAuto = nullptr;
+  QSlider* TrackBar = nullptr;
+  QPushButton* RecordBtn = nullptr;
+  QPushButton* ClearBtn = nullptr;
+  QPushButton* FrameBtn = nullptr;
+  QPushButton* CatchBtn = nullptr;
+  QLabel* CatchPnl = nullptr;
+  QCheckBox* cbXAuto = nullptr;
+  QScrollBar* ScrollBar = nullptr;
+  QWidget* Memo = nullptr;
+  QPlainTextEdit* edConsole = nullptr;
+  std::vector<QLabel*> StatusPanels;  // the status bar's three panels
+  QMenu* FramePopup = nullptr;
+  QMenu* CatchPopup = nullptr;
+  TTimer* DataTimer = nullptr;
+  TTimer* Timeout = nullptr;
+  TTimer* PromptTimer = nullptr;
+  TJvHidDeviceController* HidController = nullptr;
+
+  QString StatusText(int panel) const;
+  void SetStatusText(int panel, const QString& text);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void CreateComponents();
+  QWidget* CreateLeftPanel();
+  QWidget* CreateGraphPage();
+  void ConnectHandlers();
+  bool FormCloseQuery();
+  void FormClose();
+  void ReportIniFailure(const QString& path);
+  int DeviceIndex(const TJvHidDevice* dev) const;
+
+  // TRequestQueueHost
+  bool HasDevice() const override;
+  std::size_t OutputReportLength() const override;
+  bool AdapterFraming() const override { return FAdapterFraming; }
+  void WriteReport(const TBytes& report) override;
+  void StartTimeout() override;
+  void StopTimeout() override;
+  void StopPolling() override;
+  void Dispatch(TRequestKind kind, const std::string& value) override;
+  void ConsoleAnswer(const std::string& line) override;
+  void SwitchedOff() override;
+
+  IPrompts& FPrompts;
+  IClock& FClock;
+  QString FIniFileName;
+  TSettingsFrm* FSettingsForm = nullptr;
+  bool FIniFailureReported = false;
+
+  // Private fields, in declaration order of the window's layout.
+  std::vector<TJvHidDevice*> FDevices;  // checked out, in order of arrival
+  TJvHidDevice* FSelectedDevice = nullptr;
+  bool FRecording = false;
+  double FTimeBase = 0.0;
+  int FCatchIndex = 0;
+  int FFrameIndex = 1;
+  double FFrameLength = 0.0, FWindowMax = 0.0, FWindowMin = 0.0;
+  int FScrollPos = 100;
+  TCommandHistory FHistory;
+  TBytes FReport;
+  TRequestQueue FRequests;
+  QStringList FStatusTexts;
+  QStringList FAlarmTexts;
+  double FReadyBand = 0.1;
+  double FSetpoint = 0.0;
+  bool FModified = false;
+  std::unique_ptr<TRegEx> FAdapterRegEx, FProductRegEx;
+  bool FAdapterFraming = false;
+  int FPollTime = 1000;
+  TFormatSettings FDotFormat;
+  TFormatSettings FCommaFormat;
+  TFormatSettings FLocalFormat;
+};
+
+// The program's one main window, set by the program entry.
+extern TMainFrm* MainFrm;
+
+}  // namespace calorix

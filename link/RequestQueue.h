@@ -1,0 +1,87 @@
+#pragma once
+// The single first-in-first-out path of every request to the thermostat. Only
+// the head is on the wire; an answer always belongs to the head, and the next
+// request goes out when the head is answered or has timed out. The window
+// supplies the device, the timers and the displays through TRequestQueueHost.
+#include "link/Codec.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+
+namespace calorix {
+
+class TRequestQueueHost {
+ public:
+  virtual ~TRequestQueueHost() = default;
+  virtual bool HasDevice() const = 0;                  // a thermostat is selected
+  virtual std::size_t OutputReportLength() const = 0;  // L, counting the report-ID byte
+  virtual bool AdapterFraming() const = 0;
+  virtual void WriteReport(const TBytes& report) = 0;  // one whole L-byte report; result ignored
+  virtual void StartTimeout() = 0;                     // (re)start the 1000 ms answer time-out
+  virtual void StopTimeout() = 0;
+  virtual void StopPolling() = 0;  // the thermostat is switched off
+  // A success answer (status 0) to a request of kinds 0..4, with its value field.
+  virtual void Dispatch(TRequestKind kind, const std::string& value) = 0;
+  // The whole answer line to a console request, whatever its status.
+  virtual void ConsoleAnswer(const std::string& line) = 0;
+  virtual void SwitchedOff() = 0;  // show "Термостат выключен"
+  // Modal error box; may run the event loop, and with it poll ticks and time-outs.
+  virtual void ShowError(const QString& text) = 0;
+};
+
+class TRequestQueue {
+ public:
+  static constexpr int kReadyBandEvery = 10;  // poll ticks per readiness-band read
+
+  explicit TRequestQueue(TRequestQueueHost& host, QStringList statusTexts = DefaultStatusTexts());
+
+  // Appends a request; writes it at once when nothing is on the wire. Dropped
+  // without a device, and dropped when empty (nothing could answer it).
+  void QueueRequest(TRequestKind kind, std::string text);
+  // Frames text by the device's framing, writes every report and restarts the
+  // time-out. Nothing is written without a device or for an empty text; a
+  // device too short to carry payload gets nothing, but the time-out still
+  // runs so the request is dropped and the queue moves on.
+  void WriteRequest(const std::string& text);
+  // The poll tick: with an empty queue, queues the temperature and the
+  // protection status, and every tenth such tick the readiness band.
+  void PollTick(bool pollTimerEnabled);
+  // One input report of the selected device (data after the report-ID byte).
+  void InputReport(const std::uint8_t* data, std::size_t size);
+  // The head got no answer in time: drop it with any partial line, write the next.
+  void TimeoutExpired();
+  // Empties the queue and the partial answer (console time-out, switched off).
+  void Clear();
+  // The selected thermostat went away: nothing waiting may survive it.
+  void DeviceGone();
+
+  void SetStatusTexts(QStringList texts) { FStatusTexts = std::move(texts); }
+  const QStringList& StatusTexts() const { return FStatusTexts; }
+
+  const std::deque<TRequest>& Requests() const { return FRequests; }
+  int PollCount() const { return FPollCount; }
+  const std::string& PendingAnswer() const { return FAssembler.Pending(); }
+  // Whether the head has been written and awaits its answer.
+  bool HeadWritten() const { return FHeadWritten; }
+
+ private:
+  void WriteHead();
+  void PopHead();
+  void HandleAnswer(TRequestKind kind, const std::string& line, bool overflowed,
+                    QStringList& errors);
+
+  TRequestQueueHost& FHost;
+  QStringList FStatusTexts;
+  std::deque<TRequest> FRequests;
+  TAnswerAssembler FAssembler;
+  int FPollCount = 0;
+  bool FHeadWritten = false;
+  int FScanDepth = 0;  // > 0 while an input report is being scanned
+};
+
+}  // namespace calorix

@@ -1,0 +1,225 @@
+#include "app/Helper.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QWidget>
+
+#include <ostream>
+#include <vector>
+
+// Readable QString and QByteArray values in failure messages.
+static void PrintTo(const QString& s, std::ostream* os) {
+  *os << '"' << s.toStdString() << '"';
+}
+static void PrintTo(const QByteArray& b, std::ostream* os) {
+  *os << '"' << QByteArray(b).replace("\r", "\\r").replace("\n", "\\n").toStdString() << '"';
+}
+
+namespace calorix {
+namespace {
+
+TEST(IniFileNameTest, IsCalorixIniBesideTheExecutable) {
+  EXPECT_EQ(IniFileName(), QCoreApplication::applicationDirPath() + "/Calorix.ini");
+}
+
+class PlacementTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FForm.setObjectName("MainFrm");
+    FForm.resize(600, 400);
+    FForm.move(40, 30);
+  }
+  QString Path() const { return FDir.filePath("Calorix.ini"); }
+  void Put(const QByteArray& bytes) {
+    QFile f(Path());
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+  }
+  QByteArray Get() const {
+    QFile f(Path());
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }
+
+  QTemporaryDir FDir;
+  QWidget FForm;
+};
+
+TEST_F(PlacementTest, SaveWritesMaximizedFirstThenSizeAndPosition) {
+  ASSERT_TRUE(SaveFormPlacement(FForm, Path()));
+  EXPECT_EQ(Get(), "[MainFrm]\r\nmaximized=0\r\nwidth=600\r\nheight=400\r\nleft=40\r\ntop=30\r\n");
+}
+
+TEST_F(PlacementTest, LoadRestoresWhatSaveWrote) {
+  FForm.resize(500, 300);
+  FForm.move(-20, 15);  // off screen is taken as it is
+  ASSERT_TRUE(SaveFormPlacement(FForm, Path()));
+  QWidget other;
+  other.setObjectName("MainFrm");
+  LoadFormPlacement(other, Path());
+  EXPECT_EQ(other.size(), QSize(500, 300));
+  EXPECT_EQ(other.pos(), QPoint(-20, 15));
+  EXPECT_FALSE(other.windowState().testFlag(Qt::WindowMaximized));
+}
+
+TEST_F(PlacementTest, MissingOrBadKeysKeepTheCurrentValues) {
+  Put("[mainfrm]\nLEFT=100\nheight=abc\n[Other]\nwidth=10\n");
+  LoadFormPlacement(FForm, Path());
+  EXPECT_EQ(FForm.size(), QSize(600, 400));
+  EXPECT_EQ(FForm.pos(), QPoint(100, 30));
+
+  QWidget unnamed;  // its section is another one
+  unnamed.resize(320, 200);
+  LoadFormPlacement(unnamed, Path());
+  EXPECT_EQ(unnamed.size(), QSize(320, 200));
+}
+
+TEST_F(PlacementTest, MissingFileChangesNothing) {
+  LoadFormPlacement(FForm, FDir.filePath("none.ini"));
+  EXPECT_EQ(FForm.size(), QSize(600, 400));
+  EXPECT_EQ(FForm.pos(), QPoint(40, 30));
+  EXPECT_FALSE(QFile::exists(FDir.filePath("none.ini")));
+}
+
+TEST_F(PlacementTest, MaximizedSaveKeepsTheEarlierNormalPlacement) {
+  Put("[MainFrm]\r\nmaximized=0\r\nwidth=700\r\nheight=500\r\nleft=10\r\ntop=20\r\n");
+  FForm.setWindowState(Qt::WindowMaximized);
+  ASSERT_TRUE(SaveFormPlacement(FForm, Path()));
+  EXPECT_EQ(Get(), "[MainFrm]\r\nmaximized=1\r\nwidth=700\r\nheight=500\r\nleft=10\r\ntop=20\r\n");
+
+  QWidget next;
+  next.setObjectName("MainFrm");
+  LoadFormPlacement(next, Path());
+  EXPECT_EQ(next.size(), QSize(700, 500));
+  EXPECT_EQ(next.pos(), QPoint(10, 20));
+  EXPECT_TRUE(next.windowState().testFlag(Qt::WindowMaximized));
+}
+
+TEST_F(PlacementTest, MinimizedFromMaximizedCountsAsMaximized) {
+  FForm.setWindowState(Qt::WindowMaximized | Qt::WindowMinimized);
+  ASSERT_TRUE(SaveFormPlacement(FForm, Path()));
+  EXPECT_EQ(Get(), "[MainFrm]\r\nmaximized=1\r\n");
+}
+
+TEST_F(PlacementTest, HugeStoredSizeIsCut) {
+  Put("[MainFrm]\nwidth=2147483647\nheight=100000000\n");
+  LoadFormPlacement(FForm, Path());
+  const QSize desktop = QGuiApplication::primaryScreen()->virtualGeometry().size();
+  EXPECT_LE(FForm.width(), std::max(desktop.width(), 16384));
+  EXPECT_LE(FForm.height(), std::max(desktop.height(), 16384));
+}
+
+TEST_F(PlacementTest, SaveReportsTheFirstFailedWrite) {
+  QString error;
+  EXPECT_FALSE(SaveFormPlacement(FForm, FDir.filePath("missing/Calorix.ini"), &error));
+  EXPECT_FALSE(error.isEmpty());
+  EXPECT_FALSE(SaveFormPlacement(FForm, FDir.filePath("missing/Calorix.ini")));
+}
+
+// The history: each step is 'U' (Up) or 'D' (Down) with the entry expected.
+struct THistoryCase {
+  const char* Name;
+  std::vector<QString> Sent;
+  std::vector<std::pair<char, QString>> Steps;
+};
+
+TEST(CommandHistoryTest, UpAndDownWalkTheEntries) {
+  const std::vector<QString> abc = {"A", "B", "C"};
+  const THistoryCase cases[] = {
+      {"up four times", abc, {{'U', "C"}, {'U', "B"}, {'U', "A"}, {'U', "C"}}},
+      {"down right after sending", abc, {{'D', "C"}, {'D', "A"}, {'D', "B"}}},
+      {"up then down", abc, {{'U', "C"}, {'D', "B"}}},
+      {"empty history", {}, {{'U', ""}, {'D', ""}, {'U', ""}}},
+      {"one entry", {"x"}, {{'U', "x"}, {'D', "x"}, {'U', "x"}}},
+      {"duplicates kept", {"x", "x"}, {{'U', "x"}, {'U', "x"}, {'D', "x"}}},
+  };
+  for (const THistoryCase& c : cases) {
+    TCommandHistory history;
+    for (const QString& line : c.Sent)
+      history.Add(line);
+    int step = 0;
+    for (const auto& [key, expected] : c.Steps) {
+      EXPECT_EQ(key == 'U' ? history.Up() : history.Down(), expected)
+          << c.Name << ", step " << step;
+      ++step;
+    }
+  }
+}
+
+TEST(CommandHistoryTest, AddPutsTheCursorBackOnTheNewest) {
+  TCommandHistory history;
+  history.Add("A");
+  history.Add("B");
+  history.Up();
+  history.Up();  // cursor wrapped to B
+  history.Add("C");
+  EXPECT_EQ(history.Up(), "C");
+  EXPECT_EQ(history.Up(), "B");
+}
+
+TEST(CommandHistoryTest, KeepsTheTenNewestLines) {
+  TCommandHistory history;
+  for (int k = 1; k <= 11; ++k)
+    history.Add(QString::number(k));
+  ASSERT_EQ(history.Items().size(), 10);
+  EXPECT_EQ(history.Items().front(), "11");
+  EXPECT_EQ(history.Items().back(), "2");
+  QStringList seen;
+  for (int k = 0; k < 10; ++k)
+    seen << history.Up();
+  EXPECT_FALSE(seen.contains("1"));
+  EXPECT_EQ(history.Up(), "11");  // wrapped around
+}
+
+TEST(PollTimeTest, OnlyDigitsAndBackspaceAreTyped) {
+  for (char c = '0'; c <= '9'; ++c)
+    EXPECT_TRUE(PollTimeKeyAccepted(QChar(c))) << c;
+  EXPECT_TRUE(PollTimeKeyAccepted(QChar(8)));
+  for (QChar c : {QChar('a'), QChar(' '), QChar('-'), QChar('+'), QChar(','), QChar('.'),
+                  QChar('\r'), QChar(27), QChar(3), QChar(22), QChar(24), QChar(127),
+                  QChar(0x0663) /* Arabic-Indic three */, QChar(0xFF11) /* fullwidth one */}) {
+    EXPECT_FALSE(PollTimeKeyAccepted(c)) << int(c.unicode());
+  }
+}
+
+TEST(PollTimeTest, TextIsLimitedTo1000To60000) {
+  const std::pair<const char*, int> cases[] = {
+      {"500", 1000},
+      {"1000", 1000},
+      {"1500", 1500},
+      {"60000", 60000},
+      {"60001", 60000},
+      {"120000", 60000},
+      {"", 1000},
+      {"abc", 1000},
+      {"  42abc", 1000},
+      {"  2500abc", 2500},
+      {"\t+3000", 3000},
+      {"-5", 1000},
+      {"-99999999999", 1000},
+      {"99999999999", 60000},
+      {"4294968296", 60000},  // 2^32 + 1000 must not wrap to 1000
+      {"00002000", 2000},
+      {"2 000", 1000},
+      {"- 5000", 1000},
+  };
+  for (const auto& [text, expected] : cases) {
+    EXPECT_EQ(PollTimeFromText(text), expected) << "'" << text << "'";
+  }
+}
+
+TEST(PollTimeTest, TimerPeriodIsAtLeast1000) {
+  EXPECT_EQ(ClampPollTime(-5), 1000);
+  EXPECT_EQ(ClampPollTime(0), 1000);
+  EXPECT_EQ(ClampPollTime(999), 1000);
+  EXPECT_EQ(ClampPollTime(1000), 1000);
+  EXPECT_EQ(ClampPollTime(120000), 120000);
+}
+
+}  // namespace
+}  // namespace calorix

@@ -1,0 +1,176 @@
+// The main window's life: first start, settings file, settings dialog, closing.
+#include "app/MainForm.h"
+#include "app/Messages.h"
+#include "app/SettingsForm.h"
+#include "tests/support/ui/WindowFixture.h"
+
+#include <QCheckBox>
+#include <QDialog>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTabWidget>
+#include <QTest>
+#include <QToolButton>
+
+#include <QDir>
+
+using namespace calorix;
+using calorix::test::TWindowFixture;
+
+class TestMainWindow : public QObject {
+  Q_OBJECT
+ private Q_SLOTS:
+  void firstStartShowsTheStateWithoutThermostat() {
+    TWindowFixture fx;
+    TMainFrm& w = fx.Create();
+    QCOMPARE(w.windowTitle(), QStringLiteral("Calorix v3.0 - Норвик"));
+    QCOMPARE(w.StatusText(0), QStringLiteral("Термостат: не выбран"));
+    QCOMPARE(w.StatusText(1), QString());
+    QVERIFY(!w.RecordBtn->isEnabled());
+    QVERIFY(w.edConsole->isReadOnly());
+    QVERIFY(w.stTemp->text().isEmpty());
+    QVERIFY(w.edSet->text().isEmpty());
+    QCOMPARE(w.PollTime(), 1000);
+    QCOMPARE(w.DataTimer->Interval(), 1000);
+    QVERIFY(!w.DataTimer->Enabled());
+    QCOMPARE(w.TrackBar->value(), 0);
+    QCOMPARE(w.Tabs->currentIndex(), 0);
+    QCOMPARE(w.Tabs->tabText(0), QStringLiteral("Графики"));
+    QCOMPARE(w.Tabs->tabText(1), QStringLiteral("Значения"));
+    QCOMPARE(w.Tabs->tabText(2), QStringLiteral("Консоль"));
+    QCOMPARE(w.OpenAction->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
+    QCOMPARE(w.SaveAction->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
+    QCOMPARE(w.PrintAction->shortcut(), QKeySequence(QStringLiteral("Ctrl+P")));
+    QCOMPARE(w.size(), QSize(970, 629));
+    QVERIFY(fx.Prompts.Asked.empty());
+  }
+
+  void pollTimeIsReadFromTheSettingsFile_data() {
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("plain") << QByteArray("2500") << 2500;
+    QTest::newRow("hex 0x") << QByteArray("0x7D0") << 2000;
+    QTest::newRow("hex $") << QByteArray("$7D0") << 2000;
+    QTest::newRow("below minimum") << QByteArray("500") << 1000;
+    QTest::newRow("not a number") << QByteArray("fast") << 1000;
+    QTest::newRow("empty") << QByteArray("") << 1000;
+  }
+  void pollTimeIsReadFromTheSettingsFile() {
+    QFETCH(QByteArray, value);
+    QFETCH(int, expected);
+    TWindowFixture fx;
+    fx.WriteIni("[chart]\r\npolltime=" + value + "\r\n");
+    TMainFrm& w = fx.Create();
+    QCOMPARE(w.PollTime(), expected);
+    QCOMPARE(w.DataTimer->Interval(), expected);
+  }
+
+  void closingWritesExactlyThePlacementAndChartKeys() {
+    TWindowFixture fx;
+    fx.Create();
+    fx.Close();
+    const QByteArray ini = fx.ReadIni();
+    const QList<QByteArray> lines = ini.split('\n');
+    QStringList keys;
+    QStringList sections;
+    for (QByteArray l : lines) {
+      l = l.trimmed();
+      if (l.startsWith('['))
+        sections << QString::fromUtf8(l);
+      else if (l.contains('='))
+        keys << QString::fromUtf8(l.left(l.indexOf('=')));
+    }
+    QCOMPARE(sections, (QStringList{"[MainFrm]", "[Chart]"}));
+    QCOMPARE(keys, (QStringList{"maximized", "width", "height", "left", "top", "RAxis", "Frame",
+                                "MaxY", "PollTime"}));
+    QVERIFY(ini.contains("maximized=0\r\n"));
+    QVERIFY(ini.contains("PollTime=1000\r\n"));
+    QVERIFY(ini.contains("RAxis=0\r\n"));
+    QVERIFY(ini.contains("Frame=1\r\n"));
+    QVERIFY(ini.contains("MaxY=2000\r\n"));
+    QVERIFY(fx.Prompts.Asked.empty());  // nothing unsaved, nothing asked
+  }
+
+  void closingKeepsTheUsbSectionAndOtherKeys() {
+    TWindowFixture fx;
+    fx.WriteIni("; hand-written\r\n[usb]\r\npname=thermo\r\n[Chart]\r\nPollTime=3000\r\nExtra=1\r\n");
+    fx.Create();
+    fx.Close();
+    const QByteArray ini = fx.ReadIni();
+    QVERIFY(ini.startsWith("; hand-written\r\n[usb]\r\npname=thermo\r\n"));
+    QVERIFY(ini.contains("PollTime=3000\r\n"));
+    QVERIFY(ini.contains("Extra=1\r\n"));
+  }
+
+  void aSettingsFileThatCannotBeWrittenIsReportedOnceAndTheWindowCloses() {
+    // A folder where the file should be: no write can succeed, even as root.
+    TWindowFixture fx;
+    QDir().mkpath(fx.IniPath());
+    TMainFrm& w = fx.Create();
+    w.show();
+    fx.Close();
+    QVERIFY(!w.isVisible());
+    QCOMPARE(fx.Prompts.Count(QStringLiteral("error")), 1);
+    QVERIFY(fx.Prompts.Errors().first().contains(fx.IniPath()));
+  }
+
+  void settingsDialogLimitsThePeriod_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("500") << "500" << 1000;
+    QTest::newRow("60000") << "60000" << 60000;
+    QTest::newRow("120000") << "120000" << 60000;
+    QTest::newRow("empty") << "" << 1000;
+    QTest::newRow("2500") << "2500" << 2500;
+  }
+  void settingsDialogLimitsThePeriod() {
+    QFETCH(QString, typed);
+    QFETCH(int, expected);
+    TWindowFixture fx;
+    TMainFrm& w = fx.Create();
+    TSettingsFrm settings(&w, w.PollTimeRef());
+    w.SetSettingsForm(&settings);
+    QString shown;
+    fx.Prompts.OnDialog = [&](QDialog& d) {
+      auto* edit = d.findChild<QLineEdit*>(QStringLiteral("edPollingTime"));
+      shown = edit->text();
+      edit->setText(typed);
+      d.findChild<QPushButton*>(QStringLiteral("OkBtn"))->click();
+      return d.result();
+    };
+    w.SettingsBtn->click();
+    QCOMPARE(shown, QStringLiteral("1000"));
+    QCOMPARE(w.PollTime(), expected);
+    QCOMPARE(w.DataTimer->Interval(), expected);
+    w.SetSettingsForm(nullptr);
+  }
+
+  void cancelledSettingsDialogChangesNothing() {
+    TWindowFixture fx;
+    TMainFrm& w = fx.Create();
+    TSettingsFrm settings(&w, w.PollTimeRef());
+    w.SetSettingsForm(&settings);
+    fx.Prompts.OnDialog = [&](QDialog& d) {
+      d.findChild<QLineEdit*>(QStringLiteral("edPollingTime"))->setText(QStringLiteral("5000"));
+      d.findChild<QPushButton*>(QStringLiteral("CancelBtn"))->click();
+      return d.result();
+    };
+    w.SettingsBtn->click();
+    QCOMPARE(w.PollTime(), 1000);
+    // Shown again: the current period, not the text typed before the cancel.
+    QString shown;
+    fx.Prompts.OnDialog = [&](QDialog& d) {
+      shown = d.findChild<QLineEdit*>(QStringLiteral("edPollingTime"))->text();
+      return int(QDialog::Rejected);
+    };
+    w.SettingsBtn->click();
+    QCOMPARE(shown, QStringLiteral("1000"));
+    w.SetSettingsForm(nullptr);
+  }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "test_main_window.moc"
