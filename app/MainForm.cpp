@@ -3,10 +3,16 @@
 #include "app/IniFile.h"
 #include "app/Messages.h"
 #include "app/SettingsForm.h"
+#include "chart/Chart.h"
+#include "chart/ValuesModel.h"
+#include "chart/VerticalScale.h"
+#include "console/Console.h"
 #include "link/Hid.h"
 #include "link/RegEx.h"
 
+#include <qcustomplot.h>
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -27,7 +33,6 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <qcustomplot.h>
 
 #include <exception>
 
@@ -93,16 +98,19 @@ TMainFrm::TMainFrm(TMainFrmOptions options, QWidget* parent)
       FIniFileName(options.IniFileName),
       FRequests(*this) {
   setObjectName(QStringLiteral("MainFrm"));
-  CreateComponents();
-
   // Construction: fields start empty; the number formats come from the locale.
-  FStatusTexts << QString();
-  for (int id = 1014; id <= 1019; ++id) FStatusTexts << LoadStr(id);
-  FRequests.SetStatusTexts(FStatusTexts);
-  for (int id = 1022; id <= 1027; ++id) FAlarmTexts << LoadStr(id);
   FLocalFormat = TFormatSettings::FromLocale(QLocale::system());
   FDotFormat = FLocalFormat.WithDecimal('.');
   FCommaFormat = FLocalFormat.WithDecimal(',');
+  FRecord = std::make_shared<TMeasurementRecord>();
+  CreateComponents();
+
+  FStatusTexts << QString();
+  for (int id = 1014; id <= 1019; ++id)
+    FStatusTexts << LoadStr(id);
+  FRequests.SetStatusTexts(FStatusTexts);
+  for (int id = 1022; id <= 1027; ++id)
+    FAlarmTexts << LoadStr(id);
   FReadyBand = 0.1;
   FSetpoint = 0.0;
   FModified = false;
@@ -114,15 +122,20 @@ TMainFrm::TMainFrm(TMainFrmOptions options, QWidget* parent)
   HidController->setObjectName(QStringLiteral("HidController"));
   HidController->OnArrival = [this](TJvHidDevice* d) { Guarded([&] { HidControllerArrival(d); }); };
   HidController->OnRemoval = [this](TJvHidDevice* d) { Guarded([&] { HidControllerRemoval(d); }); };
+  HidController->OnHandlerError = [this](std::exception_ptr error) {
+    Guarded([&] { std::rethrow_exception(error); });
+  };
 }
 
 TMainFrm::~TMainFrm() {
-  if (MainFrm == this) MainFrm = nullptr;
+  if (MainFrm == this)
+    MainFrm = nullptr;
   // No handler may run into a half-destroyed window.
   if (HidController) {
     HidController->OnArrival = nullptr;
     HidController->OnRemoval = nullptr;
-    if (FSelectedDevice) FSelectedDevice->SetOnData({});
+    if (FSelectedDevice)
+      FSelectedDevice->SetOnData({});
     delete HidController;
     HidController = nullptr;
   }
@@ -134,6 +147,14 @@ void TMainFrm::CreateComponents() {
   move(240, 328);
   resize(970, 629);
 
+  // Timers.
+  DataTimer = new TTimer(this, 1000);
+  DataTimer->setObjectName(QStringLiteral("DataTimer"));
+  Timeout = new TTimer(this, 1000, /*singleShot=*/true);
+  Timeout->setObjectName(QStringLiteral("Timeout"));
+  PromptTimer = new TTimer(this, 250, /*singleShot=*/true);
+  PromptTimer->setObjectName(QStringLiteral("PromptTimer"));
+
   // Tool bar.
   ToolBar1 = new QToolBar(this);
   ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
@@ -143,16 +164,18 @@ void TMainFrm::CreateComponents() {
   ToolBar1->setContextMenuPolicy(Qt::PreventContextMenu);
   addToolBar(Qt::TopToolBarArea, ToolBar1);
 
-  OpenAction = MakeAction(this, QStringLiteral("OpenAction"), QStringLiteral("Открыть"),
-                          QStringLiteral("Открыть графики"), QKeySequence(QStringLiteral("Ctrl+O")));
-  SaveAction = MakeAction(this, QStringLiteral("SaveAction"), QStringLiteral("Сохранить"),
-                          QStringLiteral("Сохранить графики"), QKeySequence(QStringLiteral("Ctrl+S")));
-  PrintAction = MakeAction(this, QStringLiteral("PrintAction"), QStringLiteral("Печать"),
-                           QStringLiteral("Печать графиков"), QKeySequence(QStringLiteral("Ctrl+P")));
-  CopyAction =
-      MakeAction(this, QStringLiteral("CopyAction"), QStringLiteral("Копировать"),
-                 QStringLiteral("Копировать графики в буфер обмена"),
-                 QKeySequence(QStringLiteral("Ctrl+C")));
+  OpenAction =
+      MakeAction(this, QStringLiteral("OpenAction"), QStringLiteral("Открыть"),
+                 QStringLiteral("Открыть графики"), QKeySequence(QStringLiteral("Ctrl+O")));
+  SaveAction =
+      MakeAction(this, QStringLiteral("SaveAction"), QStringLiteral("Сохранить"),
+                 QStringLiteral("Сохранить графики"), QKeySequence(QStringLiteral("Ctrl+S")));
+  PrintAction =
+      MakeAction(this, QStringLiteral("PrintAction"), QStringLiteral("Печать"),
+                 QStringLiteral("Печать графиков"), QKeySequence(QStringLiteral("Ctrl+P")));
+  CopyAction = MakeAction(this, QStringLiteral("CopyAction"), QStringLiteral("Копировать"),
+                          QStringLiteral("Копировать графики в буфер обмена"),
+                          QKeySequence(QStringLiteral("Ctrl+C")));
 
   OpenGraphBtn = MakeToolButton(ToolBar1, QStringLiteral("OpenGraphBtn"), OpenAction->text(),
                                 OpenAction->toolTip(), QStyle::SP_DialogOpenButton);
@@ -162,14 +185,13 @@ void TMainFrm::CreateComponents() {
                             PrintAction->toolTip(), QStyle::SP_FileDialogDetailedView);
   CopyBtn = MakeToolButton(ToolBar1, QStringLiteral("CopyBtn"), CopyAction->text(),
                            CopyAction->toolTip(), QStyle::SP_FileDialogContentsView);
-  SettingsBtn = MakeToolButton(ToolBar1, QStringLiteral("SettingsBtn"),
-                               QStringLiteral("Настройки"), QStringLiteral("Настройки программы"),
-                               QStyle::SP_FileDialogListView);
+  SettingsBtn =
+      MakeToolButton(ToolBar1, QStringLiteral("SettingsBtn"), QStringLiteral("Настройки"),
+                     QStringLiteral("Настройки программы"), QStyle::SP_FileDialogListView);
   ToolBar1->addSeparator();
-  AdaptersBtn = MakeToolButton(ToolBar1, QStringLiteral("AdaptersBtn"),
-                               QStringLiteral("Термостаты"),
-                               QStringLiteral("Список подключенных термостатов"),
-                               QStyle::SP_DriveHDIcon);
+  AdaptersBtn =
+      MakeToolButton(ToolBar1, QStringLiteral("AdaptersBtn"), QStringLiteral("Термостаты"),
+                     QStringLiteral("Список подключенных термостатов"), QStyle::SP_DriveHDIcon);
   DevPopup = new QMenu(AdaptersBtn);
   DevPopup->setObjectName(QStringLiteral("DevPopup"));
   AdaptersBtn->setMenu(DevPopup);
@@ -204,8 +226,10 @@ void TMainFrm::CreateComponents() {
   ValTab->setObjectName(QStringLiteral("ValTab"));
   auto* valLayout = new QVBoxLayout(ValTab);
   valLayout->setContentsMargins(0, 0, 0, 0);
-  Memo = new QWidget(ValTab);  // replaced by the values list
+  FValues = new TValuesModel(FRecord, FLocalFormat, this);
+  Memo = new TValuesView(ValTab);
   Memo->setObjectName(QStringLiteral("Memo"));
+  Memo->setModel(FValues);
   valLayout->addWidget(Memo);
   Tabs->addTab(ValTab, QStringLiteral("Значения"));
 
@@ -213,11 +237,9 @@ void TMainFrm::CreateComponents() {
   ConsoleTab->setObjectName(QStringLiteral("ConsoleTab"));
   auto* conLayout = new QVBoxLayout(ConsoleTab);
   conLayout->setContentsMargins(0, 0, 0, 0);
-  edConsole = new QPlainTextEdit(ConsoleTab);
-  edConsole->setObjectName(QStringLiteral("edConsole"));
-  edConsole->setFont(PixelFont(QStringLiteral("Courier New"), 21, true));
-  edConsole->setToolTip(QStringLiteral("clr - очищает консоль"));
-  edConsole->setTabChangesFocus(true);
+  FConsole = new TConsole(ConsoleTab, PromptTimer);
+  FConsole->setParent(this);
+  edConsole = FConsole->edConsole();
   conLayout->addWidget(edConsole);
   Tabs->addTab(ConsoleTab, QStringLiteral("Консоль"));
   Tabs->setCurrentIndex(0);
@@ -231,23 +253,25 @@ void TMainFrm::CreateComponents() {
     auto* panel = new QLabel(statusBar());
     panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
     panel->setMinimumWidth(widths[i]);
-    if (i < 2) panel->setFixedWidth(widths[i]);
+    if (i < 2)
+      panel->setFixedWidth(widths[i]);
     panel->setFrameShape(QFrame::StyledPanel);
     statusBar()->addWidget(panel, i == 2 ? 1 : 0);
     StatusPanels.push_back(panel);
   }
 
-  // Timers.
-  DataTimer = new TTimer(this, 1000);
-  DataTimer->setObjectName(QStringLiteral("DataTimer"));
-  Timeout = new TTimer(this, 1000, /*singleShot=*/true);
-  Timeout->setObjectName(QStringLiteral("Timeout"));
-  PromptTimer = new TTimer(this, 250, /*singleShot=*/true);
-  PromptTimer->setObjectName(QStringLiteral("PromptTimer"));
-
   // Popup menus.
   FramePopup = new QMenu(this);
   FramePopup->setObjectName(QStringLiteral("FramePopup"));
+  auto* frames = new QActionGroup(FramePopup);
+  const char* frameNames[] = {"FramePopupItem", "N151", "N301", "N11", "N21"};
+  for (int i = 0; i < kFrameCount; ++i) {
+    QAction* item = FramePopup->addAction(FrameCaption(i));
+    item->setObjectName(QString::fromLatin1(frameNames[i]));
+    item->setCheckable(true);
+    item->setData(i);
+    frames->addAction(item);
+  }
   CatchPopup = new QMenu(this);
   CatchPopup->setObjectName(QStringLiteral("CatchPopup"));
 }
@@ -258,7 +282,8 @@ QWidget* TMainFrm::CreateLeftPanel() {
   Panel4->setFixedWidth(200);
   Panel4->setFrameShape(QFrame::StyledPanel);
   auto* col = new QVBoxLayout(Panel4);
-  stTemp = MakeLabelledEdit(Panel4, col, QStringLiteral("stTemp"), QStringLiteral("Температура, °C"));
+  stTemp =
+      MakeLabelledEdit(Panel4, col, QStringLiteral("stTemp"), QStringLiteral("Температура, °C"));
   stTemp->setReadOnly(true);
   col->addSpacing(8);
   edSet = MakeLabelledEdit(Panel4, col, QStringLiteral("edSet"), QStringLiteral("Уставка, °C"));
@@ -294,7 +319,7 @@ QWidget* TMainFrm::CreateGraphPage() {
   grid->setContentsMargins(0, 0, 0, 0);
   grid->setSpacing(0);
 
-  Chart = new QCustomPlot(page);
+  Chart = new TChart(FLocalFormat, page);
   Chart->setObjectName(QStringLiteral("Chart"));
   grid->addWidget(Chart, 0, 0);
 
@@ -363,13 +388,53 @@ QWidget* TMainFrm::CreateGraphPage() {
 
 void TMainFrm::ConnectHandlers() {
   auto on = [this](auto* sender, auto signal, void (TMainFrm::*handler)()) {
-    connect(sender, signal, this, [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+    connect(sender, signal, this,
+            [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
   };
   on(SettingsBtn, &QToolButton::clicked, &TMainFrm::SettingsBtnClick);
   on(ChangeSetBtn, &QPushButton::clicked, &TMainFrm::ChangeSetBtnClick);
   on(ReadSetBtn, &QPushButton::clicked, &TMainFrm::ReadSetBtnClick);
   edSet->installEventFilter(this);
+  on(OpenAction, &QAction::triggered, &TMainFrm::OpenActionExecute);
+  connect(SaveAction, &QAction::triggered, this,
+          [this] { Guarded([this] { SaveActionExecute(); }); });
+  on(PrintAction, &QAction::triggered, &TMainFrm::PrintActionExecute);
+  on(CopyAction, &QAction::triggered, &TMainFrm::CopyActionExecute);
+  // The tool buttons run their actions; a disabled button leaves its shortcut working.
+  connect(OpenGraphBtn, &QToolButton::clicked, OpenAction, &QAction::trigger);
+  connect(SaveGraphBtn, &QToolButton::clicked, SaveAction, &QAction::trigger);
+  connect(PrintBtn, &QToolButton::clicked, PrintAction, &QAction::trigger);
+  connect(CopyBtn, &QToolButton::clicked, CopyAction, &QAction::trigger);
+  on(RecordBtn, &QPushButton::clicked, &TMainFrm::RecordBtnClick);
+  on(ClearBtn, &QPushButton::clicked, &TMainFrm::ClearBtnClick);
+  on(FrameBtn, &QPushButton::clicked, &TMainFrm::FrameBtnClick);
+  on(CatchBtn, &QPushButton::clicked, &TMainFrm::CatchBtnClick);
+  on(cbXAuto, &QCheckBox::clicked, &TMainFrm::cbXAutoClick);
+  on(cbYAuto, &QCheckBox::clicked, &TMainFrm::cbYAutoClick);
+  on(TrackBar, &QSlider::valueChanged, &TMainFrm::TrackBarChange);
+  on(Chart, &QCustomPlot::mousePress, &TMainFrm::ChartClick);
+  connect(ScrollBar, &QScrollBar::valueChanged, this,
+          [this](int pos) { Guarded([this, pos] { ScrollBarChange(pos); }); });
+  connect(Chart, &TChart::SeriesClick, this,
+          [this](int series, std::size_t index, Qt::MouseButton button) {
+            Guarded([&] { SeriesClick(series, index, button); });
+          });
+  for (QAction* item : FramePopup->actions()) {
+    connect(item, &QAction::triggered, this,
+            [this, item] { Guarded([this, item] { FramePopupItemClick(item); }); });
+  }
+  connect(Tabs, &QTabWidget::currentChanged, this,
+          [this](int index) { Guarded([this, index] { TabsChange(index); }); });
   DataTimer->OnTimer = [this] { Guarded([this] { DataTimerTimer(); }); };
+  PromptTimer->OnTimer = [this] { Guarded([this] { FConsole->PromptTimerTimer(); }); };
+  FConsole->SendLine = [this](const QByteArray& line) {
+    QueueRequest(rkConsole, std::string(line.constData(), std::size_t(line.size())));
+  };
+  FConsole->ClearRequests = [this] { FRequests.Clear(); };
+  FConsole->ShowError = [this](const QString& text) { ShowError(text); };
+  FConsole->HistoryUp = [this] { return FHistory.Up(); };
+  FConsole->HistoryDown = [this] { return FHistory.Down(); };
+  FConsole->HistoryAdd = [this](const QString& line) { FHistory.Add(line); };
   Timeout->OnTimer = [this] { Guarded([this] { TimeoutTimer(); }); };
 }
 
@@ -383,7 +448,9 @@ void TMainFrm::Guarded(const std::function<void()>& handler) {
   }
 }
 
-QString TMainFrm::StatusText(int panel) const { return StatusPanels.at(std::size_t(panel))->text(); }
+QString TMainFrm::StatusText(int panel) const {
+  return StatusPanels.at(std::size_t(panel))->text();
+}
 
 void TMainFrm::SetStatusText(int panel, const QString& text) {
   StatusPanels.at(std::size_t(panel))->setText(text);
@@ -400,20 +467,25 @@ void TMainFrm::FormCreate() {
     FPollTime = ini.ReadInteger(QStringLiteral("Chart"), QStringLiteral("PollTime"), 1000);
     ApplyPollTime();
     FAdapterRegEx = std::make_unique<TRegEx>(QStringLiteral("adapter"));
-    FProductRegEx = std::make_unique<TRegEx>(
-        ini.ReadString(QStringLiteral("usb"), QStringLiteral("pname"),
-                       QStringLiteral("thermostat|(usb.{0,}adapter)")));
-    // Console.
-    edConsole->clear();
-    QPalette pal = edConsole->palette();
-    pal.setColor(QPalette::Base, QColor(0x28, 0x28, 0x28));
-    edConsole->setPalette(pal);
+    FProductRegEx =
+        std::make_unique<TRegEx>(ini.ReadString(QStringLiteral("usb"), QStringLiteral("pname"),
+                                                QStringLiteral("thermostat|(usb.{0,}adapter)")));
+    CreateSeries();
+    Chart->setToolTip(LoadStr(1010));
+    SetUpVerticalScale(ini.ReadInteger(QStringLiteral("Chart"), QStringLiteral("MaxY"), 2000),
+                       ini.ReadInteger(QStringLiteral("Chart"), QStringLiteral("RAxis"), 0));
+    SetUpTimeWindow(ini.ReadInteger(QStringLiteral("Chart"), QStringLiteral("Frame"), 1));
+    ResetCatch();
+    BuildCatchMenu();
+    FConsole->StartUp();
   });
 }
 
 void TMainFrm::ShowDisconnected() {
   SetStatusText(0, LoadStr(1002));
   SetStatusText(1, QString());
+  if (FRecording)
+    RecordBtnClick();
   RecordBtn->setEnabled(false);
   EnableConsole(false);
   SetStatusText(1, QString());
@@ -423,10 +495,14 @@ void TMainFrm::ShowDisconnected() {
 }
 
 void TMainFrm::EnableConsole(bool enabled) {
-  edConsole->setReadOnly(!enabled);
-  QPalette pal = edConsole->palette();
-  pal.setColor(QPalette::Text, enabled ? QColor(0x00, 0xFF, 0x00) : QColor(0x80, 0x80, 0x80));
-  edConsole->setPalette(pal);
+  FConsole->EnableConsole(enabled);
+}
+
+void TMainFrm::TabsChange(int index) {
+  // Ctrl+C copies the chart on the graph page only; elsewhere it copies text.
+  CopyAction->setShortcut(index == 0 ? QKeySequence(QStringLiteral("Ctrl+C")) : QKeySequence());
+  if (index == 2)
+    FConsole->FocusConsole();
 }
 
 void TMainFrm::closeEvent(QCloseEvent* event) {
@@ -437,9 +513,9 @@ void TMainFrm::closeEvent(QCloseEvent* event) {
 }
 
 bool TMainFrm::FormCloseQuery() {
-  if (FModified && FPrompts.Confirm(this, LoadStr(1029))) {
-    // The save of the measurement file comes with the file commands.
-  }
+  // Neither No nor a cancelled or failed save keeps the window open.
+  if (FModified && FPrompts.Confirm(this, LoadStr(1029)))
+    SaveActionExecute();
   return true;
 }
 
@@ -451,15 +527,17 @@ void TMainFrm::FormClose() {
   TIniFile ini(FIniFileName);
   const QString chart = QStringLiteral("Chart");
   bool ok = ini.WriteInteger(chart, QStringLiteral("RAxis"), TrackBar->value()) &&
-            ini.WriteInteger(chart, QStringLiteral("Frame"), FFrameIndex) &&
-            ini.WriteInteger(chart, QStringLiteral("MaxY"), 2000) &&
+            ini.WriteInteger(chart, QStringLiteral("Frame"), FWindow.FrameIndex()) &&
+            ini.WriteInteger(chart, QStringLiteral("MaxY"), MaxYToSetting(FScaleMaxY)) &&
             ini.WriteInteger(chart, QStringLiteral("PollTime"), FPollTime);
-  if (!ok) ReportIniFailure(FIniFileName);
+  if (!ok)
+    ReportIniFailure(FIniFileName);
 }
 
 void TMainFrm::ReportIniFailure(const QString& path) {
   // Reported once; the window still closes.
-  if (FIniFailureReported) return;
+  if (FIniFailureReported)
+    return;
   FIniFailureReported = true;
   FPrompts.ShowError(this, LoadStr(1030).arg(path));
 }
@@ -473,8 +551,10 @@ void TMainFrm::ApplyPollTime() {
 }
 
 void TMainFrm::SettingsBtnClick() {
-  if (!FSettingsForm) return;
-  if (FPrompts.ExecDialog(*FSettingsForm) == QDialog::Accepted) ApplyPollTime();
+  if (!FSettingsForm)
+    return;
+  if (FPrompts.ExecDialog(*FSettingsForm) == QDialog::Accepted)
+    ApplyPollTime();
 }
 
 // ---------------------------------------------------------------------------
@@ -484,26 +564,44 @@ void TMainFrm::QueueRequest(TRequestKind kind, const std::string& text) {
   FRequests.QueueRequest(kind, text);
 }
 
-void TMainFrm::WriteRequest(const std::string& text) { FRequests.WriteRequest(text); }
+void TMainFrm::WriteRequest(const std::string& text) {
+  FRequests.WriteRequest(text);
+}
 
-void TMainFrm::DataTimerTimer() { FRequests.PollTick(DataTimer->Enabled()); }
+void TMainFrm::DataTimerTimer() {
+  FRequests.PollTick(DataTimer->Enabled());
+}
 
-void TMainFrm::TimeoutTimer() { FRequests.TimeoutExpired(); }
+void TMainFrm::TimeoutTimer() {
+  FRequests.TimeoutExpired();
+}
 
 void TMainFrm::HidControllerDeviceData(const std::uint8_t* data, std::size_t size) {
   FRequests.InputReport(data, size);
 }
 
-void TMainFrm::ShowError(const QString& text) { FPrompts.ShowError(this, text); }
+void TMainFrm::ShowError(const QString& text) {
+  FPrompts.ShowError(this, text);
+}
 
-void TMainFrm::StartTimeout() { Timeout->Restart(); }
+void TMainFrm::StartTimeout() {
+  Timeout->Restart();
+}
 
-void TMainFrm::StopTimeout() { Timeout->SetEnabled(false); }
+void TMainFrm::StopTimeout() {
+  Timeout->SetEnabled(false);
+}
 
-void TMainFrm::StopPolling() { DataTimer->SetEnabled(false); }
+void TMainFrm::StopPolling() {
+  DataTimer->SetEnabled(false);
+}
 
-void TMainFrm::ConsoleAnswer(const std::string&) {}
+void TMainFrm::ConsoleAnswer(const std::string& line) {
+  FConsole->ShowConsoleAnswer(QString::fromLatin1(line.data(), qsizetype(line.size())));
+}
 
-void TMainFrm::SwitchedOff() { SetStatusText(1, LoadStr(1033)); }
+void TMainFrm::SwitchedOff() {
+  SetStatusText(1, LoadStr(1033));
+}
 
 }  // namespace calorix

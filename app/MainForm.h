@@ -7,6 +7,8 @@
 #include "app/NumberFormat.h"
 #include "app/Prompts.h"
 #include "app/Timer.h"
+#include "chart/Record.h"
+#include "chart/TimeWindow.h"
 #include "link/HidPlatform.h"
 #include "link/RequestQueue.h"
 
@@ -37,15 +39,19 @@ class QCustomPlot;
 namespace calorix {
 
 class TSettingsFrm;
+class TConsole;
+class TChart;
+class TValuesModel;
+class TValuesView;
 class TJvHidDevice;
 class TJvHidDeviceController;
 class TRegEx;
 
 // What the window is given from outside; tests pass their own.
 struct TMainFrmOptions {
-  IPrompts* Prompts = nullptr;   // required, not owned
-  IClock* Clock = nullptr;       // required, not owned
-  QString IniFileName;           // the settings file
+  IPrompts* Prompts = nullptr;             // required, not owned
+  IClock* Clock = nullptr;                 // required, not owned
+  QString IniFileName;                     // the settings file
   std::unique_ptr<IHidPlatform> Platform;  // where HID devices come from; none: no devices
 };
 
@@ -94,8 +100,52 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   void ChangeSetBtnClick();
   void ReadSetBtnClick();
 
+  // --- Measurement file, printing and the clipboard
+  bool SaveActionExecute();  // true when the file was written
+  void OpenActionExecute();
+  void PrintActionExecute();
+  void CopyActionExecute();
+
+  // --- Pages
+  void TabsChange(int index);
+
+  // --- Console
+  TConsole* Console() const { return FConsole; }
+
   // --- Measurement record
+  void CreateSeries();
   void AddSample(double time, double value);
+  void RecordBtnClick();
+  void ClearBtnClick();
+  void ResetRecord();
+  double RecordLength() const;
+  void TrackNewest();
+  bool Recording() const { return FRecording; }
+  const TMeasurementRecord& Record() const { return *FRecord; }
+  TValuesModel* ValuesModel() const { return FValues; }
+
+  // --- Time window
+  void FrameBtnClick();
+  void FramePopupItemClick(QObject* Sender);
+  void ApplyFrame();
+  void cbXAutoClick();
+  void ScrollBarChange(int position);
+  const TTimeWindow& TimeWindow() const { return FWindow; }
+
+  // --- Vertical scale
+  void TrackBarChange();
+  void cbYAutoClick();
+  void ChartClick();
+  double ScaleMaxY() const { return FScaleMaxY; }
+
+  // --- Capture and read-out
+  void ResetCatch();
+  void SetCatchCaption(const QString& text);
+  void BuildCatchMenu();
+  void CatchBtnClick();
+  void CatchItemClick(QObject* Sender);
+  void SeriesClick(int series, std::size_t index, Qt::MouseButton button);
+  int CatchIndex() const { return FCatchIndex; }
 
   // Runs a handler; an exception that escapes it is shown and the program goes on.
   void Guarded(const std::function<void()>& handler);
@@ -134,7 +184,7 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   QWidget* GraphTab = nullptr;
   QWidget* ValTab = nullptr;
   QWidget* ConsoleTab = nullptr;
-  QCustomPlot* Chart = nullptr;
+  TChart* Chart = nullptr;
   QFrame* Panel2 = nullptr;
   QFrame* Panel3 = nullptr;
   QLabel* stYScale = nullptr;
@@ -147,7 +197,7 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   QLabel* CatchPnl = nullptr;
   QCheckBox* cbXAuto = nullptr;
   QScrollBar* ScrollBar = nullptr;
-  QWidget* Memo = nullptr;
+  TValuesView* Memo = nullptr;
   QPlainTextEdit* edConsole = nullptr;
   std::vector<QLabel*> StatusPanels;  // the status bar's three panels
   QMenu* FramePopup = nullptr;
@@ -169,6 +219,8 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   QWidget* CreateLeftPanel();
   QWidget* CreateGraphPage();
   void ConnectHandlers();
+  void SetUpTimeWindow(int frameSetting);
+  void SetUpVerticalScale(int maxYSetting, int positionSetting);
   bool FormCloseQuery();
   void FormClose();
   void ReportIniFailure(const QString& path);
@@ -187,6 +239,7 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   void SwitchedOff() override;
 
   IPrompts& FPrompts;
+  TConsole* FConsole = nullptr;  // owned by the window
   IClock& FClock;
   QString FIniFileName;
   TSettingsFrm* FSettingsForm = nullptr;
@@ -198,9 +251,12 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   bool FRecording = false;
   double FTimeBase = 0.0;
   int FCatchIndex = 0;
-  int FFrameIndex = 1;
-  double FFrameLength = 0.0, FWindowMax = 0.0, FWindowMin = 0.0;
-  int FScrollPos = 100;
+  // The frame (FFrameIndex, FFrameLength), the remembered window
+  // (FWindowMin, FWindowMax) and the last scroll position (FScrollPos).
+  TTimeWindow FWindow;
+  double FScaleMaxY = 2000.0;
+  std::shared_ptr<TMeasurementRecord> FRecord;  // the samples of the one series
+  TValuesModel* FValues = nullptr;              // the values page's lines, owned by the window
   TCommandHistory FHistory;
   TBytes FReport;
   TRequestQueue FRequests;

@@ -1,13 +1,251 @@
-// The main window's measurement record and chart.
+// The main window's measurement record, its chart and the values page: the
+// record, the time window, the vertical scale, capture and the read-out.
 #include "app/MainForm.h"
+#include "app/Messages.h"
+#include "chart/Chart.h"
+#include "chart/ReadOut.h"
+#include "chart/ValuesModel.h"
+#include "chart/VerticalScale.h"
 
+#include <QActionGroup>
+#include <QCheckBox>
+#include <QCursor>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSlider>
+#include <QToolButton>
 
 namespace calorix {
 
+void TMainFrm::CreateSeries() {
+  Chart->legend->setVisible(false);
+  Chart->CreateSeries(FRecord);
+}
+
+double TMainFrm::RecordLength() const {
+  return Chart->RecordLength();
+}
+
 void TMainFrm::AddSample(double time, double value) {
-  (void)time;
   stTemp->setText(FormatFixed2(value, FLocalFormat));
+  if (!FRecording)
+    return;
+  // The values page follows the record by itself (it is a view of it).
+  FRecord->Add(time, value);
+  TrackNewest();
+  FModified = true;
+  Chart->QueueReplot();
+}
+
+void TMainFrm::RecordBtnClick() {
+  if (FRecording) {
+    OpenGraphBtn->setEnabled(true);
+    SaveGraphBtn->setEnabled(true);
+    RecordBtn->setText(LoadStr(1003));
+    RecordBtn->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
+    FRecording = false;
+  } else {
+    OpenGraphBtn->setEnabled(false);
+    SaveGraphBtn->setEnabled(false);
+    RecordBtn->setText(LoadStr(1004));
+    RecordBtn->setIcon(style()->standardIcon(QStyle::SP_MediaStop));
+    FRecording = true;
+    // Continuing a record leaves no gap for the pause.
+    FTimeBase = FClock.Now() - RecordLength();
+  }
+}
+
+void TMainFrm::ClearBtnClick() {
+  if (!FPrompts.Warn(this, LoadStr(1006)))
+    return;
+  ResetRecord();
+  FModified = false;
+}
+
+void TMainFrm::ResetRecord() {
+  FRecord->Clear();
+  const TAxisRange window = FWindow.Reset();
+  if (!cbXAuto->isChecked())
+    Chart->SetBottomRange(window);
+  ScrollBar->setValue(kScrollMax);  // runs ScrollBarChange when it moves
+  cbYAutoClick();
+  FTimeBase = FClock.Now() - RecordLength();
+  Chart->QueueReplot();
+}
+
+void TMainFrm::TrackNewest() {
+  // Vertical part: a captured series pulls the range to its newest value.
+  if (FCatchIndex > 0 && FCatchIndex <= Chart->SeriesCount()) {
+    const TMeasurementRecord& r = Chart->Series(FCatchIndex - 1)->Record();
+    if (!r.Empty()) {
+      if (auto moved = Recentre(Chart->RightRange(), r.Last().Value))
+        Chart->SetRightRange(*moved);
+    }
+  }
+  // Time part: the window creeps forward while the newest sample is beyond it.
+  if (!Chart->BottomAutomatic())
+    Chart->ScrollBottom(FWindow.FollowStep(), /*checkLimits=*/true);
+  Chart->QueueReplot();
+}
+
+// ---------------------------------------------------------------------------
+// Time window
+
+void TMainFrm::SetUpTimeWindow(int frameSetting) {
+  FWindow.SetFrame(FrameIndexFromSetting(frameSetting));
+  const auto items = FramePopup->actions();
+  if (FWindow.FrameIndex() < items.size())
+    items.at(FWindow.FrameIndex())->setChecked(true);
+  Chart->SetBottomRange(FWindow.Reset());
+  FWindow.ScrollOffset(ScrollBar->value(), 0.0);  // remembers the thumb position
+}
+
+void TMainFrm::FrameBtnClick() {
+  FramePopup->popup(QCursor::pos());
+}
+
+void TMainFrm::FramePopupItemClick(QObject* Sender) {
+  auto* item = qobject_cast<QAction*>(Sender);
+  if (!item)
+    return;
+  item->setChecked(true);
+  FWindow.SetFrame(item->data().toInt());
+  if (Chart->BottomAutomatic())
+    return;  // takes effect when the whole record is left
+  ApplyFrame();
+}
+
+void TMainFrm::ApplyFrame() {
+  Chart->SetBottomRange(FWindow.ApplyFrame(RecordLength()));
+  Chart->QueueReplot();
+}
+
+void TMainFrm::cbXAutoClick() {
+  if (cbXAuto->isChecked()) {
+    ScrollBar->setValue(kScrollMax);
+    ScrollBar->setEnabled(false);
+    FWindow.Remember(Chart->BottomRange());
+    Chart->SetBottomAutomatic(true);
+  } else {
+    ScrollBar->setEnabled(true);
+    Chart->SetBottomAutomatic(false);
+    ApplyFrame();
+  }
+  Chart->QueueReplot();
+}
+
+void TMainFrm::ScrollBarChange(int position) {
+  Chart->ScrollBottom(FWindow.ScrollOffset(position, RecordLength()), /*checkLimits=*/false);
+  Chart->QueueReplot();
+}
+
+// ---------------------------------------------------------------------------
+// Vertical scale
+
+void TMainFrm::SetUpVerticalScale(int maxYSetting, int positionSetting) {
+  FScaleMaxY = MaxYFromSetting(maxYSetting);
+  TrackBar->setRange(0, kScalePositions - 1);
+  {
+    // The change handler runs once, below, like the set-up's own call.
+    const QSignalBlocker quiet(TrackBar);
+    TrackBar->setValue(ClampScalePosition(positionSetting));
+  }
+  Chart->SetRightRange({-FScaleMaxY, FScaleMaxY});
+  TrackBarChange();
+}
+
+void TMainFrm::TrackBarChange() {
+  const int p = ClampScalePosition(TrackBar->value());
+  stYScale->setText(QString::fromLatin1(ScaleLabels[std::size_t(p)]));
+  Chart->SetRightRange(ScaleRange(FScaleMaxY, p));
+  TrackNewest();
+}
+
+void TMainFrm::cbYAutoClick() {
+  if (!cbYAuto->isChecked()) {
+    TrackBar->setEnabled(true);
+    Chart->SetRightAutomatic(false);
+    TrackBarChange();
+    return;
+  }
+  TrackBar->setEnabled(false);
+  if (FCatchIndex <= 0) {
+    Chart->SetRightAutomatic(true);
+  } else if (FCatchIndex <= Chart->SeriesCount()) {
+    if (auto fit = CaptureFit(Chart->Series(FCatchIndex - 1)->Record()))
+      Chart->SetRightRange(*fit);
+  }
+  Chart->QueueReplot();
+}
+
+void TMainFrm::ChartClick() {
+  if (TrackBar->hasFocus())
+    FrameBtn->setFocus();
+}
+
+// ---------------------------------------------------------------------------
+// Capture and read-out
+
+void TMainFrm::ResetCatch() {
+  FCatchIndex = 0;
+  SetCatchCaption(LoadStr(1007));
+}
+
+void TMainFrm::SetCatchCaption(const QString& text) {
+  CatchPnl->setText(text);
+}
+
+void TMainFrm::BuildCatchMenu() {
+  CatchPopup->clear();
+  auto* group = new QActionGroup(CatchPopup);
+  auto add = [&](const QString& caption, int tag) {
+    QAction* item = CatchPopup->addAction(caption);
+    item->setCheckable(true);
+    item->setData(tag);
+    group->addAction(item);
+    connect(item, &QAction::triggered, this,
+            [this, item] { Guarded([this, item] { CatchItemClick(item); }); });
+    return item;
+  };
+  add(LoadStr(1007), 0)->setChecked(true);
+  for (int i = 0; i < Chart->SeriesCount(); ++i) {
+    QAction* item = add(CatchCaption(Chart->SeriesName(i)), i + 1);
+    if (i + 1 == FCatchIndex) {
+      item->setChecked(true);
+      SetCatchCaption(item->text());
+    }
+  }
+}
+
+void TMainFrm::CatchBtnClick() {
+  CatchPopup->popup(QCursor::pos());
+}
+
+void TMainFrm::CatchItemClick(QObject* Sender) {
+  auto* item = qobject_cast<QAction*>(Sender);
+  if (!item)
+    return;
+  item->setChecked(true);
+  FCatchIndex = item->data().toInt();
+  if (FCatchIndex > 0) {
+    SetCatchCaption(item->text());
+    TrackNewest();
+  } else {
+    SetCatchCaption(LoadStr(1007));
+  }
+}
+
+void TMainFrm::SeriesClick(int series, std::size_t index, Qt::MouseButton button) {
+  QString text;
+  if (button == Qt::LeftButton && series >= 0 && series < Chart->SeriesCount()) {
+    const TMeasurementRecord& r = Chart->Series(series)->Record();
+    if (index < r.Count())
+      text = ReadOutText(r[index].Time, r[index].Value, FLocalFormat);
+  }
+  SetStatusText(2, text);
 }
 
 }  // namespace calorix

@@ -17,19 +17,23 @@ constexpr char kMakerName[] = "norvik";
 }
 
 bool TMainFrm::IsSupportedDevice(TJvHidDevice* device) {
-  if (AsciiLower(device->VendorName()) != QLatin1String(kMakerName)) return false;
+  if (AsciiLower(device->VendorName()) != QLatin1String(kMakerName))
+    return false;
   return FProductRegEx && FProductRegEx->IsMatch(device->ProductName());
 }
 
 bool TMainFrm::IsAdapterDevice(TJvHidDevice* device) {
-  if (AsciiLower(device->VendorName()) != QLatin1String(kMakerName)) return false;
+  if (AsciiLower(device->VendorName()) != QLatin1String(kMakerName))
+    return false;
   return FAdapterRegEx && FAdapterRegEx->IsMatch(device->ProductName());
 }
 
 void TMainFrm::HidControllerArrival(TJvHidDevice* HidDev) {
-  if (!IsSupportedDevice(HidDev)) return;
+  if (!IsSupportedDevice(HidDev))
+    return;
   TJvHidDevice* dev = nullptr;
-  if (!HidController->CheckOutByProductName(dev, HidDev->ProductName())) return;
+  if (!HidController->CheckOutByProductName(dev, HidDev->ProductName()))
+    return;
   dev->SetNumInputBuffers(128);
   dev->SetNumOverlappedBuffers(128);
   dev->SetOnData({});
@@ -40,7 +44,8 @@ void TMainFrm::HidControllerArrival(TJvHidDevice* HidDev) {
 }
 
 void TMainFrm::HidControllerRemoval(TJvHidDevice* HidDev) {
-  if (!IsSupportedDevice(HidDev)) return;
+  if (!IsSupportedDevice(HidDev))
+    return;
   if (HidDev == FSelectedDevice) {
     FSelectedDevice = nullptr;
     ShowDisconnected();
@@ -76,12 +81,15 @@ void TMainFrm::RebuildDevPopup() {
 
 void TMainFrm::DevPopupItemClick(QObject* Sender) {
   auto* item = qobject_cast<QAction*>(Sender);
-  if (!item) return;
+  if (!item)
+    return;
   item->setChecked(true);
   const int tag = item->data().toInt();
-  if (tag < 0 || std::size_t(tag) >= FDevices.size()) return;
+  if (tag < 0 || std::size_t(tag) >= FDevices.size())
+    return;
   TJvHidDevice* dev = FDevices[std::size_t(tag)];
-  if (dev == FSelectedDevice) return;
+  if (dev == FSelectedDevice)
+    return;
   const HIDP_CAPS caps = dev->Caps();
   const bool adapter = IsAdapterDevice(dev);
   if (!CanCarryPayload(caps.OutputReportByteLength, adapter)) {
@@ -96,15 +104,18 @@ void TMainFrm::DevPopupItemClick(QObject* Sender) {
     }
     return;
   }
-  if (FSelectedDevice) FSelectedDevice->SetOnData({});
+  if (FSelectedDevice)
+    FSelectedDevice->SetOnData({});
   FSelectedDevice = dev;
   dev->SetOnData([this](TJvHidDevice*, uint8_t, const uint8_t* data, uint16_t size) {
     Guarded([&] { HidControllerDeviceData(data, size); });
   });
-  if (FReport.size() != caps.OutputReportByteLength) FReport.resize(caps.OutputReportByteLength);
+  if (FReport.size() != caps.OutputReportByteLength)
+    FReport.resize(caps.OutputReportByteLength);
   ShowConnected();
   FAdapterFraming = adapter;
-  if (FAdapterFraming) WriteAdapterSetup();
+  if (FAdapterFraming)
+    WriteAdapterSetup();
   QueueRequest(rkSetpointRead, std::string(kSetpointReadRequest));
   QueueRequest(rkReadyBand, std::string(kReadyBandRequest));
   QueueRequest(rkTemperature, std::string(kTemperatureRequest));
@@ -126,14 +137,21 @@ void TMainFrm::ShowConnected() {
     SetStatusText(1, FSelectedDevice->AccessError());
 }
 
-void TMainFrm::WriteAdapterSetup() { WriteReport(AdapterSetupReport(FReport.size())); }
+void TMainFrm::WriteAdapterSetup() {
+  WriteReport(AdapterSetupReport(FReport.size()));
+}
 
-bool TMainFrm::HasDevice() const { return FSelectedDevice != nullptr; }
+bool TMainFrm::HasDevice() const {
+  return FSelectedDevice != nullptr;
+}
 
-std::size_t TMainFrm::OutputReportLength() const { return FReport.size(); }
+std::size_t TMainFrm::OutputReportLength() const {
+  return FReport.size();
+}
 
 void TMainFrm::WriteReport(const TBytes& report) {
-  if (!FSelectedDevice) return;
+  if (!FSelectedDevice)
+    return;
   uint32_t written = 0;
   FSelectedDevice->WriteFile(report.data(), uint32_t(report.size()), written);
 }

@@ -68,8 +68,8 @@ void TMainFrm::ShowAlarm(const QString& value) {
 
 bool TMainFrm::edSetKeyPress(QChar key) {
   const ushort c = key.unicode();
-  return (c >= '0' && c <= '9') || c == 8 || c == 3 || c == 22 || c == 24 || c == ',' ||
-         c == '.' || c == '-';
+  return (c >= '0' && c <= '9') || c == 8 || c == 3 || c == 22 || c == 24 || c == ',' || c == '.' ||
+         c == '-';
 }
 
 void TMainFrm::ChangeSetBtnClick() {
@@ -78,8 +78,10 @@ void TMainFrm::ChangeSetBtnClick() {
   // pasted text cannot carry a second command.
   QString s = edSet->text();
   s.replace(QLatin1Char(','), QLatin1Char('.'));
-  while (!s.isEmpty() && s.front().unicode() <= ' ') s.remove(0, 1);
-  while (!s.isEmpty() && s.back().unicode() <= ' ') s.chop(1);
+  while (!s.isEmpty() && s.front().unicode() <= ' ')
+    s.remove(0, 1);
+  while (!s.isEmpty() && s.back().unicode() <= ' ')
+    s.chop(1);
   const double v = ParseFloatValue(s, FDotFormat);
   // Valid when it is a finite number in single precision, as the thermostat keeps it.
   const bool valid = std::isfinite(v) && std::fabs(v) <= double(std::numeric_limits<float>::max());
@@ -91,12 +93,15 @@ void TMainFrm::ChangeSetBtnClick() {
   QueueRequest(rkSetpointRead, std::string(kSetpointReadRequest));
 }
 
-void TMainFrm::ReadSetBtnClick() { QueueRequest(rkSetpointRead, std::string(kSetpointReadRequest)); }
+void TMainFrm::ReadSetBtnClick() {
+  QueueRequest(rkSetpointRead, std::string(kSetpointReadRequest));
+}
 
 bool TMainFrm::eventFilter(QObject* watched, QEvent* event) {
   if (watched == edSet && event->type() == QEvent::KeyPress) {
     const auto* key = static_cast<QKeyEvent*>(event);
-    if (!key->text().isEmpty() && !edSetKeyPress(key->text().at(0))) return true;
+    if (!key->text().isEmpty() && !edSetKeyPress(key->text().at(0)))
+      return true;
   }
   return QMainWindow::eventFilter(watched, event);
 }

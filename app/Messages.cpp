@@ -49,7 +49,8 @@ constexpr std::array kMessages{
 
 QString LoadStr(int id) {
   for (const auto& e : kMessages) {
-    if (e.Id == id) return QString::fromUtf8(e.Text);
+    if (e.Id == id)
+      return QString::fromUtf8(e.Text);
   }
   return {};
 }

@@ -10,13 +10,18 @@
 namespace calorix {
 namespace {
 
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' ' && c != '\0'; }
+bool IsBlank(char c) {
+  return static_cast<unsigned char>(c) <= ' ' && c != '\0';
+}
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
 
 bool ContainsInf(std::string_view s) {
   for (std::size_t i = 0; i + 3 <= s.size(); ++i) {
-    if (Lower(s[i]) == 'i' && Lower(s[i + 1]) == 'n' && Lower(s[i + 2]) == 'f') return true;
+    if (Lower(s[i]) == 'i' && Lower(s[i + 1]) == 'n' && Lower(s[i + 2]) == 'f')
+      return true;
   }
   return false;
 }
@@ -44,22 +49,26 @@ TDecimal ToDecimal(double value, int precision) {
   std::string s(buf);
   auto e = s.find('e');
   for (std::size_t i = 0; i < e; ++i) {
-    if (s[i] != '.') d.Digits += s[i];
+    if (s[i] != '.')
+      d.Digits += s[i];
   }
   d.Exponent = std::atoi(s.c_str() + e + 1) + 1;
   return d;
 }
 
 QString SpecialText(double value) {
-  if (std::isnan(value)) return QStringLiteral("NAN");
+  if (std::isnan(value))
+    return QStringLiteral("NAN");
   return value < 0 ? QStringLiteral("-INF") : QStringLiteral("INF");
 }
 
 QString Scientific(const TDecimal& d, QChar sep) {
   std::string m = d.Digits;
-  while (m.size() > 1 && m.back() == '0') m.pop_back();
+  while (m.size() > 1 && m.back() == '0')
+    m.pop_back();
   QString out;
-  if (d.Negative) out += '-';
+  if (d.Negative)
+    out += '-';
   out += QChar(m[0]);
   if (m.size() > 1) {
     out += sep;
@@ -73,7 +82,8 @@ QString Scientific(const TDecimal& d, QChar sep) {
 // Rounds a digit string half away from zero so that it keeps `keep` digits
 // (keep may be 0 or negative: everything rounds into a carry).
 void RoundDigits(TDecimal& d, int keep) {
-  if (keep >= int(d.Digits.size())) return;
+  if (keep >= int(d.Digits.size()))
+    return;
   if (keep < 0) {
     d.Digits = "0";
     d.Exponent = 1;
@@ -117,16 +127,20 @@ TFormatSettings TFormatSettings::FromLocale(const QLocale& locale) {
       break;
     }
   }
-  if (!locale.amText().isEmpty()) f.TimeAMString = locale.amText();
-  if (!locale.pmText().isEmpty()) f.TimePMString = locale.pmText();
+  if (!locale.amText().isEmpty())
+    f.TimeAMString = locale.amText();
+  if (!locale.pmText().isEmpty())
+    f.TimePMString = locale.pmText();
   return f;
 }
 
 double ParseFloatValue(std::string_view text, char decimalSeparator) {
   constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
   std::size_t b = 0, e = text.size();
-  while (b < e && IsBlank(text[b])) ++b;
-  while (e > b && IsBlank(text[e - 1])) --e;
+  while (b < e && IsBlank(text[b]))
+    ++b;
+  while (e > b && IsBlank(text[e - 1]))
+    --e;
   std::string_view s = text.substr(b, e - b);
   if (ContainsInf(s)) {
     return (!s.empty() && s[0] == '-') ? -std::numeric_limits<double>::infinity()
@@ -147,7 +161,8 @@ double ParseFloatValue(std::string_view text, char decimalSeparator) {
     if (n < sizeof buf) {
       buf[n++] = c;
     } else {
-      if (big.empty()) big.assign(buf, n);
+      if (big.empty())
+        big.assign(buf, n);
       big += c;
       ++n;
     }
@@ -164,25 +179,31 @@ double ParseFloatValue(std::string_view text, char decimalSeparator) {
       break;
     }
   }
-  if (!digits && !separator) return kNaN;
+  if (!digits && !separator)
+    return kNaN;
   if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
     put('e');
     ++i;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) put(s[i++]);
+    if (i < s.size() && (s[i] == '+' || s[i] == '-'))
+      put(s[i++]);
     bool expDigits = false;
     for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
       put(s[i]);
       expDigits = true;
     }
-    if (!expDigits) return kNaN;
+    if (!expDigits)
+      return kNaN;
   }
-  if (i != s.size()) return kNaN;
-  if (!digits) return negative ? -0.0 : 0.0;  // a lone separator reads as 0
+  if (i != s.size())
+    return kNaN;
+  if (!digits)
+    return negative ? -0.0 : 0.0;  // a lone separator reads as 0
   const char* first = big.empty() ? buf : big.data();
   const char* last = first + n;
   if (*first == '.') {
     // from_chars needs a digit before the point.
-    if (big.empty()) big.assign(buf, n);
+    if (big.empty())
+      big.assign(buf, n);
     big.insert(big.begin(), '0');
     first = big.data();
     last = first + big.size();
@@ -206,13 +227,16 @@ double ParseFloatValue(const QString& text, const TFormatSettings& format) {
 }
 
 QString FormatFixed2(double value, const TFormatSettings& format) {
-  if (!std::isfinite(value)) return SpecialText(value);
+  if (!std::isfinite(value))
+    return SpecialText(value);
   TDecimal d = ToDecimal(value, 8);
-  if (d.Exponent > 8) return Scientific(d, format.DecimalSeparator);
+  if (d.Exponent > 8)
+    return Scientific(d, format.DecimalSeparator);
   RoundDigits(d, d.Exponent + 2);  // keep two decimals
   QString out;
   bool allZero = d.Digits.find_first_not_of('0') == std::string::npos;
-  if (d.Negative && !allZero) out += '-';
+  if (d.Negative && !allZero)
+    out += '-';
   // integer part
   if (d.Exponent <= 0) {
     out += '0';
@@ -228,21 +252,28 @@ QString FormatFixed2(double value, const TFormatSettings& format) {
 }
 
 QString FormatGeneral8(double value, const TFormatSettings& format) {
-  if (!std::isfinite(value)) return SpecialText(value);
+  if (!std::isfinite(value))
+    return SpecialText(value);
   TDecimal d = ToDecimal(value, 8);
-  if (value == 0.0) return QStringLiteral("0");
-  if (d.Exponent > 8 || d.Exponent < -4) return Scientific(d, format.DecimalSeparator);
+  if (value == 0.0)
+    return QStringLiteral("0");
+  if (d.Exponent > 8 || d.Exponent < -4)
+    return Scientific(d, format.DecimalSeparator);
   std::string m = d.Digits;
-  while (m.size() > 1 && m.back() == '0' && int(m.size()) > d.Exponent) m.pop_back();
+  while (m.size() > 1 && m.back() == '0' && int(m.size()) > d.Exponent)
+    m.pop_back();
   QString out;
-  if (d.Negative) out += '-';
+  if (d.Negative)
+    out += '-';
   if (d.Exponent <= 0) {
     out += '0';
     out += format.DecimalSeparator;
-    for (int k = d.Exponent; k < 0; ++k) out += '0';
+    for (int k = d.Exponent; k < 0; ++k)
+      out += '0';
     out += QString::fromLatin1(m.data(), qsizetype(m.size()));
   } else {
-    for (int k = 0; k < d.Exponent; ++k) out += QChar(k < int(m.size()) ? m[std::size_t(k)] : '0');
+    for (int k = 0; k < d.Exponent; ++k)
+      out += QChar(k < int(m.size()) ? m[std::size_t(k)] : '0');
     if (int(m.size()) > d.Exponent) {
       out += format.DecimalSeparator;
       out += QString::fromLatin1(m.data() + d.Exponent, qsizetype(m.size()) - d.Exponent);
@@ -252,15 +283,18 @@ QString FormatGeneral8(double value, const TFormatSettings& format) {
 }
 
 QString FormatElapsed(double days, const TFormatSettings& format) {
-  if (!std::isfinite(days)) return SpecialText(days);
+  if (!std::isfinite(days))
+    return SpecialText(days);
   // Round to milliseconds first, as a time stamp would, then cut to seconds.
   const double msD = std::round(std::fabs(days) * 86'400'000.0);
-  if (msD > 9.0e15) return SpecialText(days > 0 ? INFINITY : -INFINITY);
+  if (msD > 9.0e15)
+    return SpecialText(days > 0 ? INFINITY : -INFINITY);
   const long long ms = static_cast<long long>(msD);
   const long long secs = ms / 1000;
   const long long h = secs / 3600, m = (secs / 60) % 60, s = secs % 60;
   QString out;
-  if (days < 0 && ms >= 1000) out += '-';
+  if (days < 0 && ms >= 1000)
+    out += '-';
   out += QString::number(h);
   out += format.TimeSeparator;
   out += QString::number(m).rightJustified(2, '0');

@@ -13,8 +13,8 @@ namespace calorix {
 
 struct TFileDialogSpec {
   QString Title;
-  QString Filter;            // Qt form: "Файлы приложения (*.csv);;Все файлы (*.*)"
-  QString DefaultSuffix;     // appended when the typed name has none
+  QString Filter;  // Qt form: "Файлы приложения (*.csv);;Все файлы (*.*)"
+  QString DefaultSuffix;  // appended when the typed name has none
 };
 
 class IPrompts {

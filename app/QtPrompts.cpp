@@ -26,8 +26,10 @@ std::optional<QString> RunFileDialog(QWidget* parent, const TFileDialogSpec& spe
   dlg.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   dlg.setDefaultSuffix(spec.DefaultSuffix);
   dlg.setOption(QFileDialog::DontConfirmOverwrite, false);
-  if (!lastPath.isEmpty()) dlg.selectFile(lastPath);
-  if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return std::nullopt;
+  if (!lastPath.isEmpty())
+    dlg.selectFile(lastPath);
+  if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+    return std::nullopt;
   lastPath = dlg.selectedFiles().first();
   return lastPath;
 }
@@ -65,6 +67,8 @@ bool TQtPrompts::PrintDialog(QWidget* parent, QPrinter& printer) {
   return dlg.exec() == QDialog::Accepted;
 }
 
-int TQtPrompts::ExecDialog(QDialog& dialog) { return dialog.exec(); }
+int TQtPrompts::ExecDialog(QDialog& dialog) {
+  return dialog.exec();
+}
 
 }  // namespace calorix

@@ -17,7 +17,8 @@ TTimer::TTimer(QObject* parent, int intervalMs, bool singleShot)
 }
 
 void TTimer::SetEnabled(bool on) {
-  if (on == FEnabled) return;
+  if (on == FEnabled)
+    return;
   FEnabled = on;
   if (FTimer) {
     if (on)
@@ -29,23 +30,34 @@ void TTimer::SetEnabled(bool on) {
 
 void TTimer::Restart() {
   FEnabled = true;
-  if (FTimer) FTimer->start();
+  if (FTimer)
+    FTimer->start();
 }
 
 void TTimer::SetInterval(int ms) {
-  if (ms == FInterval) return;
+  if (ms == FInterval)
+    return;
   FInterval = ms;
-  if (FTimer) FTimer->setInterval(ms);  // QTimer restarts a running timer itself
+  if (FTimer)
+    FTimer->setInterval(ms);  // QTimer restarts a running timer itself
 }
 
-void TTimer::Fire() { Tick(); }
+void TTimer::Fire() {
+  Tick();
+}
 
 void TTimer::Tick() {
-  if (FSingleShot) SetEnabled(false);
-  if (OnTimer) OnTimer();
+  if (FSingleShot)
+    SetEnabled(false);
+  if (OnTimer)
+    OnTimer();
 }
 
-void TTimer::SetManualMode(bool manual) { GManualMode = manual; }
-bool TTimer::ManualMode() { return GManualMode; }
+void TTimer::SetManualMode(bool manual) {
+  GManualMode = manual;
+}
+bool TTimer::ManualMode() {
+  return GManualMode;
+}
 
 }  // namespace calorix

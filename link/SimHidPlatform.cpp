@@ -132,10 +132,10 @@ void TSimHidPlatform::SetChangeCallback(std::function<void()> callback) {
   FCallback = std::move(callback);
 }
 
-std::unique_ptr<IHidPlatform> MakeSimulatedPlatform(const QString& spec, QString* error,
+std::unique_ptr<IHidPlatform> MakeSimulatedPlatform(const QString& devices, QString* error,
                                                     std::shared_ptr<IClock> clock) {
   std::vector<TSimFraming> kinds;
-  const QString list = spec.trimmed();
+  const QString list = devices.trimmed();
   if (list.isEmpty()) {
     kinds.push_back(TSimFraming::Plain);
   } else {

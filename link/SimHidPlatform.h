@@ -51,7 +51,8 @@ class TSimHidPlatform final : public IHidPlatform {
 
 // The devices of "--simulate" ("" = one thermostat) or "--simulate=thermostat,adapter,...".
 // Unknown words give nullptr and a message in error.
-std::unique_ptr<IHidPlatform> MakeSimulatedPlatform(const QString& spec, QString* error = nullptr,
+std::unique_ptr<IHidPlatform> MakeSimulatedPlatform(const QString& devices,
+                                                    QString* error = nullptr,
                                                     std::shared_ptr<IClock> clock = {});
 
 }  // namespace calorix

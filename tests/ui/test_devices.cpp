@@ -4,8 +4,8 @@
 #include "tests/support/ui/WindowFixture.h"
 
 #include <QAction>
-#include <QLineEdit>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -33,7 +33,8 @@ TSimThermostatOptions Adapter(const char* serial) {
 
 QStringList MenuCaptions(const TMainFrm& w) {
   QStringList out;
-  for (QAction* a : w.DevPopup->actions()) out << a->text() + (a->isChecked() ? "*" : "");
+  for (QAction* a : w.DevPopup->actions())
+    out << a->text() + (a->isChecked() ? "*" : "");
   return out;
 }
 
@@ -132,8 +133,10 @@ class TestDevices : public QObject {
     QTest::addColumn<bool>("taken");
     QTest::newRow("NORVIK") << QByteArray("NORVIK") << QByteArray("USB Thermostat") << true;
     QTest::newRow("Norvik") << QByteArray("Norvik") << QByteArray("USB Thermostat") << true;
-    QTest::newRow("Norvik Ltd") << QByteArray("Norvik Ltd") << QByteArray("USB Thermostat") << false;
-    QTest::newRow("leading blank") << QByteArray(" norvik") << QByteArray("USB Thermostat") << false;
+    QTest::newRow("Norvik Ltd") << QByteArray("Norvik Ltd") << QByteArray("USB Thermostat")
+                                << false;
+    QTest::newRow("leading blank")
+        << QByteArray(" norvik") << QByteArray("USB Thermostat") << false;
     QTest::newRow("Adapter alone") << QByteArray("Norvik") << QByteArray("Adapter") << false;
     QTest::newRow("ADAPTER USB") << QByteArray("Norvik") << QByteArray("ADAPTER USB") << false;
     QTest::newRow("other maker") << QByteArray("Acme") << QByteArray("USB Thermostat") << false;

@@ -96,7 +96,8 @@ class TestMainWindow : public QObject {
 
   void closingKeepsTheUsbSectionAndOtherKeys() {
     TWindowFixture fx;
-    fx.WriteIni("; hand-written\r\n[usb]\r\npname=thermo\r\n[Chart]\r\nPollTime=3000\r\nExtra=1\r\n");
+    fx.WriteIni(
+        "; hand-written\r\n[usb]\r\npname=thermo\r\n[Chart]\r\nPollTime=3000\r\nExtra=1\r\n");
     fx.Create();
     fx.Close();
     const QByteArray ini = fx.ReadIni();

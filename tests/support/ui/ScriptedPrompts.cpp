@@ -6,7 +6,8 @@ namespace calorix::test {
 namespace {
 template <class T>
 T Take(std::deque<T>& answers, T fallback) {
-  if (answers.empty()) return fallback;
+  if (answers.empty())
+    return fallback;
   T v = answers.front();
   answers.pop_front();
   return v;
@@ -15,7 +16,8 @@ T Take(std::deque<T>& answers, T fallback) {
 
 void TScriptedPrompts::ShowError(QWidget*, const QString& text) {
   Asked.push_back({QStringLiteral("error"), text});
-  if (OnError) OnError(text);
+  if (OnError)
+    OnError(text);
 }
 
 bool TScriptedPrompts::Confirm(QWidget*, const QString& text) {
@@ -49,7 +51,8 @@ bool TScriptedPrompts::PrintDialog(QWidget*, QPrinter&) {
 
 int TScriptedPrompts::ExecDialog(QDialog& dialog) {
   Asked.push_back({QStringLiteral("dialog"), dialog.objectName()});
-  if (!OnDialog) return QDialog::Rejected;
+  if (!OnDialog)
+    return QDialog::Rejected;
   dialog.show();
   int r = OnDialog(dialog);
   dialog.hide();
@@ -59,13 +62,15 @@ int TScriptedPrompts::ExecDialog(QDialog& dialog) {
 QStringList TScriptedPrompts::Errors() const {
   QStringList out;
   for (const auto& a : Asked)
-    if (a.Kind == QLatin1String("error")) out << a.Text;
+    if (a.Kind == QLatin1String("error"))
+      out << a.Text;
   return out;
 }
 
 int TScriptedPrompts::Count(const QString& kind) const {
   int n = 0;
-  for (const auto& a : Asked) n += a.Kind == kind;
+  for (const auto& a : Asked)
+    n += a.Kind == kind;
   return n;
 }
 

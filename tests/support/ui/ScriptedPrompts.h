@@ -30,8 +30,8 @@ class TScriptedPrompts final : public IPrompts {
   int ExecDialog(QDialog& dialog) override;
 
   // Answers, taken in order.
-  std::deque<bool> YesNo;                           // Confirm and Warn
-  std::deque<std::optional<QString>> FileNames;     // Open and Save
+  std::deque<bool> YesNo;                        // Confirm and Warn
+  std::deque<std::optional<QString>> FileNames;  // Open and Save
   std::deque<bool> PrintAnswers;
   // A dialog is handed to this (it may fill the dialog's controls) and its result returned.
   std::function<int(QDialog&)> OnDialog;

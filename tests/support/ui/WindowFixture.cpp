@@ -23,7 +23,8 @@ bool TWindowFixture::WaitFor(const std::function<bool()>& cond, int timeoutMs) {
   QElapsedTimer t;
   t.start();
   while (!cond()) {
-    if (t.elapsed() > timeoutMs) return false;
+    if (t.elapsed() > timeoutMs)
+      return false;
     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     QThread::msleep(1);
   }
@@ -41,7 +42,8 @@ void TWindowFixture::Settle(int ms) {
 
 void TWindowFixture::WriteIni(const QByteArray& text) const {
   QFile f(IniPath());
-  if (f.open(QIODevice::WriteOnly)) f.write(text);
+  if (f.open(QIODevice::WriteOnly))
+    f.write(text);
 }
 
 QByteArray TWindowFixture::ReadIni() const {
@@ -61,9 +63,12 @@ TMainFrm& TWindowFixture::Create() {
 }
 
 void TWindowFixture::Close() {
-  if (FWindow) FWindow->close();
+  if (FWindow)
+    FWindow->close();
 }
 
-void TWindowFixture::Destroy() { FWindow.reset(); }
+void TWindowFixture::Destroy() {
+  FWindow.reset();
+}
 
 }  // namespace calorix::test

@@ -1,0 +1,108 @@
+// The main window's file commands: the measurement file, printing and the clipboard.
+#include "app/MainForm.h"
+#include "app/Messages.h"
+#include "chart/Chart.h"
+#include "files/ChartOutput.h"
+#include "files/MeasurementFile.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QPrinter>
+#include <QProgressBar>
+
+#include <vector>
+
+namespace calorix {
+namespace {
+
+TFileDialogSpec DataFileDialog(const QString& title) {
+  return {title, QStringLiteral("Файлы приложения (*.csv);;Все файлы (*.*)"),
+          QStringLiteral("csv")};
+}
+
+}  // namespace
+
+bool TMainFrm::SaveActionExecute() {
+  const auto path =
+      FPrompts.SaveFileName(this, DataFileDialog(QStringLiteral("Сохранение данных в файл")));
+  if (!path)
+    return false;
+  std::vector<TFileSample> samples;
+  samples.reserve(FRecord->Count());
+  for (std::size_t i = 0; i < FRecord->Count(); ++i) {
+    const TSample& s = (*FRecord)[i];
+    samples.push_back({s.Time, s.Value});
+  }
+  // Written to a temporary file and swapped in: a failed save leaves the old file whole.
+  const QString error = SaveFileBytes(*path, FormatMeasurementFile(samples, FLocalFormat));
+  if (!error.isEmpty()) {
+    ShowError(error);
+    return false;
+  }
+  FModified = false;
+  return true;
+}
+
+void TMainFrm::OpenActionExecute() {
+  if (FModified && !FPrompts.Confirm(this, LoadStr(1028)))
+    return;
+  const auto path =
+      FPrompts.OpenFileName(this, DataFileDialog(QStringLiteral("Открытие файла данных")));
+  if (!path)
+    return;
+
+  // The whole file is read and parsed before anything is replaced, so a file
+  // that cannot be read leaves the record as it was.
+  auto* progressAction = ProgressBar->property("toolbarAction").value<QObject*>();
+  auto showProgress = [&](bool on) {
+    if (auto* a = qobject_cast<QAction*>(progressAction))
+      a->setVisible(on);
+  };
+  ProgressBar->setRange(0, 1000);
+  ProgressBar->setValue(0);
+  showProgress(true);
+  const TMeasurementFileResult file = ReadMeasurementFile(
+      *path, FLocalFormat, FDotFormat, FCommaFormat, [&](std::int64_t done, std::int64_t total) {
+        ProgressBar->setValue(total > 0 ? int(done * 1000 / total) : 0);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        return true;
+      });
+  showProgress(false);
+  if (!file.Ok) {
+    ShowError(file.Error);
+    return;
+  }
+
+  ResetRecord();
+  {
+    const TMeasurementRecord::TBulkUpdate bulk(*FRecord);
+    for (const TFileSample& s : file.Samples)
+      FRecord->Add(s.Time, s.Value);
+  }
+  const double newest = RecordLength();
+  Chart->SetBottomRange({newest - FWindow.FrameLength(), newest});
+  if (cbXAuto->isChecked())
+    Chart->SetBottomAutomatic(true);
+  ResetCatch();
+  BuildCatchMenu();
+  TrackNewest();
+  FModified = false;
+}
+
+void TMainFrm::PrintActionExecute() {
+  QPrinter printer;
+  if (!FPrompts.PrintDialog(this, printer))
+    return;
+  const QString error = PrintChart(*Chart, printer);
+  if (!error.isEmpty())
+    ShowError(error);
+}
+
+void TMainFrm::CopyActionExecute() {
+  const QString error = CopyChartToClipboard(*Chart);
+  if (!error.isEmpty())
+    ShowError(error);
+}
+
+}  // namespace calorix

@@ -1,0 +1,210 @@
+#include "chart/LinePath.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+namespace calorix {
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// A 1000 x 600 plot: time 0..keySpan left to right, values -100..100 bottom
+// to top.
+TCurveView View(double keyLower, double keyUpper) {
+  TCurveView v;
+  v.KeyLower = keyLower;
+  v.KeyUpper = keyUpper;
+  v.XAtLower = 50;
+  v.XAtUpper = 1050;
+  v.ValueLower = -100;
+  v.ValueUpper = 100;
+  v.YAtLower = 620;
+  v.YAtUpper = 20;
+  v.Margin = 4;
+  return v;
+}
+
+void FillRandom(TMeasurementRecord& r, std::size_t n, unsigned seed, double nanShare) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> value(-150.0, 150.0);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (std::size_t i = 0; i < n; ++i) {
+    const double p = u(rng);
+    double v = value(rng);
+    if (p < nanShare) {
+      v = kNaN;
+    } else if (p < nanShare + 0.005) {
+      v = kInf;
+    } else if (p < nanShare + 0.01) {
+      v = -kInf;
+    } else if (p < nanShare + 0.012) {
+      v = 1e300;
+    }
+    r.Add(double(i), v);
+  }
+}
+
+void ExpectInsideClip(const TLinePath& path, const TCurveView& v) {
+  for (const TPathPoint& p : path.Points) {
+    ASSERT_TRUE(std::isfinite(p.X) && std::isfinite(p.Y));
+    ASSERT_GE(p.X, v.Left() - v.Margin - 1e-9);
+    ASSERT_LE(p.X, v.Right() + v.Margin + 1e-9);
+    ASSERT_GE(p.Y, v.Top() - v.Margin - 1e-9);
+    ASSERT_LE(p.Y, v.Bottom() + v.Margin + 1e-9);
+  }
+  for (std::size_t i = 0; i < path.PolylineCount(); ++i)
+    ASSERT_LT(path.Starts[i], path.PolylineEnd(i));
+}
+
+TEST(VisibleSamples, OneSampleBeyondEachEnd) {
+  TMeasurementRecord r;
+  for (int i = 0; i < 100; ++i)
+    r.Add(i, 0);
+  struct TCase {
+    double Lower, Upper;
+    std::size_t First, Last;
+  };
+  for (auto c : {TCase{10.5, 20.5, 10, 22},
+                 {10, 20, 9, 22},
+                 {-50, -10, 0, 1},
+                 {-5, 200, 0, 100},
+                 {150, 160, 99, 100}})
+    EXPECT_EQ(VisibleSamples(r, View(c.Lower, c.Upper)).First, c.First) << c.Lower;
+  EXPECT_EQ(VisibleSamples(r, View(10.5, 20.5)).Last, 22u);
+  EXPECT_EQ(VisibleSamples(r, View(10, 20)).Last, 22u);
+  EXPECT_EQ(VisibleSamples(r, View(150, 160)).Last, 100u);
+}
+
+// Few samples: one vertex per sample, NaN runs split the line.
+TEST(LinePath, SparseSamplesAreDrawnAsGivenWithGaps) {
+  TMeasurementRecord r;
+  const double values[] = {0, 10, kNaN, 20, 30, 40, kNaN, kNaN, 50};
+  for (int i = 0; i < 9; ++i)
+    r.Add(i, values[i]);
+  const TCurveView v = View(0, 8);
+  TLinePath path;
+  BuildLinePath(r, v, path);
+  ASSERT_EQ(path.PolylineCount(), 3u);
+  EXPECT_EQ(path.PolylineEnd(0) - path.Starts[0], 2u);
+  EXPECT_EQ(path.PolylineEnd(1) - path.Starts[1], 3u);
+  EXPECT_EQ(path.PolylineEnd(2) - path.Starts[2], 1u);
+  EXPECT_EQ(path.Points[0], (TPathPoint{50, 320}));
+  EXPECT_EQ(path.Points[2], (TPathPoint{v.X(3), v.Y(20)}));
+}
+
+TEST(LinePath, InfinitiesReachTheEdgeAndFarValuesAreClipped) {
+  TMeasurementRecord r;
+  const double values[] = {0, kInf, 0, -kInf, 0, 1e300, 0, -1e308, 0};
+  for (int i = 0; i < 9; ++i)
+    r.Add(i, values[i]);
+  const TCurveView v = View(0, 8);
+  TLinePath path;
+  BuildLinePath(r, v, path);
+  ExpectInsideClip(path, v);
+  double top = 1e9, bottom = -1e9;
+  for (const auto& p : path.Points) {
+    top = std::min(top, p.Y);
+    bottom = std::max(bottom, p.Y);
+  }
+  EXPECT_LE(top, v.Top());
+  EXPECT_GE(bottom, v.Bottom());
+  // The line up to 1e300 leaves the plot almost vertically above the sample before it.
+  bool nearFive = false;
+  for (const auto& p : path.Points)
+    nearFive |= std::fabs(p.X - v.X(4)) < 0.01 && p.Y <= v.Top();
+  EXPECT_TRUE(nearFive);
+}
+
+// Many samples: per column the drawn span equals the samples' span, and the
+// number of vertices is bounded by the width, not by the record length.
+TEST(LinePath, DenseSamplesKeepEveryColumnsExtremes) {
+  for (std::size_t n : {5000u, 200000u}) {
+    SCOPED_TRACE(n);
+    TMeasurementRecord r;
+    FillRandom(r, n, unsigned(n), 0.001);
+    const TCurveView v = View(-0.5, double(n) - 0.5);
+    TLinePath path;
+    BuildLinePath(r, v, path);
+    ExpectInsideClip(path, v);
+    // Four per column, and where the line leaves the plot and comes back
+    // the clipping adds the points on the edge.
+    EXPECT_LE(path.Points.size(), 8u * 1000 + 8);
+    // Brute force per column: the smallest and largest y drawn there.
+    const double step = (v.KeyUpper - v.KeyLower) / 1000;
+    for (int c = 0; c < 1000; c += 37) {
+      double lo = kInf, hi = -kInf;
+      bool any = false;
+      for (std::size_t i = 0; i < n; ++i) {
+        const double t = r[i].Time;
+        if (t < v.KeyLower + c * step || t >= v.KeyLower + (c + 1) * step)
+          continue;
+        if (std::isnan(r[i].Value))
+          continue;
+        any = true;
+        lo = std::min(lo, v.Y(r[i].Value));
+        hi = std::max(hi, v.Y(r[i].Value));
+      }
+      if (!any)
+        continue;
+      const double x = v.X(v.KeyLower + (c + 0.5) * step);
+      double drawnLo = kInf, drawnHi = -kInf;
+      for (const auto& p : path.Points) {
+        if (std::fabs(p.X - x) < 1e-6) {
+          drawnLo = std::min(drawnLo, p.Y);
+          drawnHi = std::max(drawnHi, p.Y);
+        }
+      }
+      // Clipping may cut a column's span at the plot's margin.
+      EXPECT_NEAR(drawnLo, std::max(lo, v.Top() - v.Margin), 1e-6) << c;
+      EXPECT_NEAR(drawnHi, std::min(hi, v.Bottom() + v.Margin), 1e-6) << c;
+    }
+  }
+}
+
+TEST(LinePath, NothingToDrawForEmptyOrBrokenViews) {
+  TMeasurementRecord r;
+  TLinePath path;
+  BuildLinePath(r, View(0, 10), path);
+  EXPECT_TRUE(path.Points.empty());
+  r.Add(1, 1);
+  TCurveView bad = View(0, 10);
+  bad.KeyUpper = kNaN;
+  BuildLinePath(r, bad, path);
+  EXPECT_TRUE(path.Points.empty());
+  bad = View(5, 5);
+  BuildLinePath(r, bad, path);
+  EXPECT_TRUE(path.Points.empty());
+}
+
+TEST(PointNear, FindsSamplesAndSegmentsWithinTolerance) {
+  TMeasurementRecord r;
+  const double values[] = {0, 50, kNaN, 50, 0};
+  for (int i = 0; i < 5; ++i)
+    r.Add(i * 10, values[i]);
+  const TCurveView v = View(0, 40);  // 25 px per time unit
+  struct TCase {
+    double X, Y;
+    std::optional<std::size_t> Index;
+  };
+  const TCase cases[] = {
+      {v.X(10), v.Y(50), 1},                     // on a sample
+      {v.X(10) + 3, v.Y(50) - 2, 1},             // near it
+      {v.X(10) + 6, v.Y(50) - 6, std::nullopt},  // too far
+      {v.X(3), v.Y(15), 0},                      // on the segment, nearer its start
+      {v.X(8), v.Y(40), 1},                      // nearer its end
+      {v.X(20), v.Y(50), std::nullopt},          // the gap has no line
+      {v.X(40), v.Y(0) + 4, 4},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(PointNear(r, v, c.X, c.Y, 4.0), c.Index) << c.X << "," << c.Y;
+  }
+  EXPECT_FALSE(PointNear(r, v, kNaN, 0, 4.0));
+  EXPECT_FALSE(PointNear(TMeasurementRecord(), v, v.X(10), v.Y(50), 4.0));
+}
+
+}  // namespace
+}  // namespace calorix
