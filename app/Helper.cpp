@@ -1,6 +1,9 @@
 #include "app/Helper.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
@@ -30,7 +33,16 @@ int LimitExtent(int value, int desktop) {
 }  // namespace
 
 QString IniFileName() {
-  return QCoreApplication::applicationDirPath() + QStringLiteral("/Calorix.ini");
+  // Beside the executable, as the program has always kept it; an installed
+  // program's folder is not the user's to write, so then the user's
+  // configuration folder takes its place.
+  const QString dir = QCoreApplication::applicationDirPath();
+  const QString beside = dir + QStringLiteral("/Calorix.ini");
+  const QFileInfo file(beside);
+  if (file.exists() ? file.isWritable() : QFileInfo(dir).isWritable()) return beside;
+  const QString config = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+  QDir().mkpath(config);
+  return config + QStringLiteral("/Calorix.ini");
 }
 
 void LoadFormPlacement(QWidget& form, const QString& fileName) {

@@ -58,7 +58,10 @@ QToolButton* MakeToolButton(QToolBar* bar, const QString& name, const QString& c
   b->setIcon(bar->style()->standardIcon(icon));
   b->setIconSize(QSize(32, 32));
   b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-  b->setFixedSize(68, 52);
+  // 68 x 52, wider where the caption needs it (fonts differ between systems).
+  b->setFixedHeight(52);
+  b->setMinimumWidth(68);
+  b->setFont(PixelFont(QStringLiteral("Tahoma"), 11));
   b->setAccessibleName(caption);
   bar->addWidget(b);
   return b;

@@ -5,6 +5,7 @@
 #include "app/MainForm.h"
 #include "app/QtPrompts.h"
 #include "app/SettingsForm.h"
+#include "link/HidEmulator.h"
 #include "link/HidLinux.h"
 #include "link/SimHidPlatform.h"
 
@@ -38,11 +39,18 @@ class TApplication final : public QApplication {
   }
 };
 
-// The HID devices: real ones through hidraw, or simulated thermostats with
-// --simulate (one plain thermostat) or --simulate=thermostat,adapter,...
+// The HID devices: real ones through hidraw, simulated thermostats with
+// --simulate (one plain thermostat) or --simulate=thermostat,adapter,..., or
+// devices played by an outside program with --hid-emulator=PATH.
 std::unique_ptr<calorix::IHidPlatform> MakePlatform(const QStringList& args,
-                                                    std::shared_ptr<calorix::IClock> clock) {
+                                                    std::shared_ptr<calorix::IClock> clock,
+                                                    calorix::TMainFrm*& window) {
   for (const QString& a : args) {
+    if (a.startsWith(QLatin1String("--hid-emulator="))) {
+      return calorix::MakeEmulatorPlatform(a.section('=', 1), [&window](const QString& status) {
+        if (window) window->SetStatusText(1, status);
+      });
+    }
     if (a == QLatin1String("--simulate") || a.startsWith(QLatin1String("--simulate="))) {
       const QString spec = a.contains('=') ? a.section('=', 1) : QStringLiteral("thermostat");
       QString error;
@@ -69,16 +77,18 @@ int main(int argc, char** argv) {
     options.Prompts = &prompts;
     options.Clock = clock.get();
     options.IniFileName = calorix::IniFileName();
-    options.Platform = MakePlatform(QCoreApplication::arguments(), clock);
+    calorix::TMainFrm* window = nullptr;
+    options.Platform = MakePlatform(QCoreApplication::arguments(), clock, window);
 
     auto mainFrm = std::make_unique<calorix::TMainFrm>(std::move(options));
-    calorix::MainFrm = mainFrm.get();
+    calorix::MainFrm = window = mainFrm.get();
     mainFrm->FormCreate();
     calorix::TSettingsFrm settings(mainFrm.get(), mainFrm->PollTimeRef());
     mainFrm->SetSettingsForm(&settings);
     mainFrm->show();
     app.exec();
     mainFrm->SetSettingsForm(nullptr);
+    window = nullptr;
   } catch (const std::exception& e) {
     TApplication::ShowException(QString::fromUtf8(e.what()));
   } catch (...) {

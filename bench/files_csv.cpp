@@ -105,10 +105,3 @@ BENCHMARK(BM_SaveMeasurementFile)->Unit(benchmark::kMillisecond);
 }  // namespace
 }  // namespace calorix
 
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

@@ -97,12 +97,3 @@ BENCHMARK(BM_PollExchange);
 }  // namespace
 }  // namespace calorix
 
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);  // LoadStr builds QStrings
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv))
-    return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

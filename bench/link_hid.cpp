@@ -104,12 +104,3 @@ BENCHMARK(BM_RoundTrip)->Unit(benchmark::kMicrosecond)->UseRealTime();
 }  // namespace
 }  // namespace calorix
 
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv))
-    return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
