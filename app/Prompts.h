@@ -29,8 +29,8 @@ class IPrompts {
   // The box for an exception that escaped an event handler.
   virtual void ShowException(QWidget* parent, const QString& text) = 0;
   // File dialogs: the chosen path, or none when cancelled.
-  virtual std::optional<QString> OpenFileName(QWidget* parent, const TFileDialogSpec& spec) = 0;
-  virtual std::optional<QString> SaveFileName(QWidget* parent, const TFileDialogSpec& spec) = 0;
+  virtual std::optional<QString> OpenFileName(QWidget* parent, const TFileDialogSpec& dialog) = 0;
+  virtual std::optional<QString> SaveFileName(QWidget* parent, const TFileDialogSpec& dialog) = 0;
   // The print dialog for printer; true when the user confirmed.
   virtual bool PrintDialog(QWidget* parent, QPrinter& printer) = 0;
   // Shows a dialog modally and returns its result (QDialog::Accepted or Rejected).

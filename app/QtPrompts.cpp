@@ -19,12 +19,12 @@ bool AskYesNo(QWidget* parent, QMessageBox::Icon icon, const QString& caption,
   return box.clickedButton() == yes;
 }
 
-std::optional<QString> RunFileDialog(QWidget* parent, const TFileDialogSpec& spec, bool save,
+std::optional<QString> RunFileDialog(QWidget* parent, const TFileDialogSpec& dialog, bool save,
                                      QString& lastPath) {
-  QFileDialog dlg(parent, spec.Title, lastPath, spec.Filter);
+  QFileDialog dlg(parent, dialog.Title, lastPath, dialog.Filter);
   dlg.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dlg.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-  dlg.setDefaultSuffix(spec.DefaultSuffix);
+  dlg.setDefaultSuffix(dialog.DefaultSuffix);
   dlg.setOption(QFileDialog::DontConfirmOverwrite, false);
   if (!lastPath.isEmpty())
     dlg.selectFile(lastPath);
@@ -54,12 +54,12 @@ void TQtPrompts::ShowException(QWidget* parent, const QString& text) {
   box.exec();
 }
 
-std::optional<QString> TQtPrompts::OpenFileName(QWidget* parent, const TFileDialogSpec& spec) {
-  return RunFileDialog(parent, spec, false, FLastOpenPath);
+std::optional<QString> TQtPrompts::OpenFileName(QWidget* parent, const TFileDialogSpec& dialog) {
+  return RunFileDialog(parent, dialog, false, FLastOpenPath);
 }
 
-std::optional<QString> TQtPrompts::SaveFileName(QWidget* parent, const TFileDialogSpec& spec) {
-  return RunFileDialog(parent, spec, true, FLastSavePath);
+std::optional<QString> TQtPrompts::SaveFileName(QWidget* parent, const TFileDialogSpec& dialog) {
+  return RunFileDialog(parent, dialog, true, FLastSavePath);
 }
 
 bool TQtPrompts::PrintDialog(QWidget* parent, QPrinter& printer) {

@@ -10,8 +10,8 @@ class TQtPrompts final : public IPrompts {
   bool Confirm(QWidget* parent, const QString& text) override;
   bool Warn(QWidget* parent, const QString& text) override;
   void ShowException(QWidget* parent, const QString& text) override;
-  std::optional<QString> OpenFileName(QWidget* parent, const TFileDialogSpec& spec) override;
-  std::optional<QString> SaveFileName(QWidget* parent, const TFileDialogSpec& spec) override;
+  std::optional<QString> OpenFileName(QWidget* parent, const TFileDialogSpec& dialog) override;
+  std::optional<QString> SaveFileName(QWidget* parent, const TFileDialogSpec& dialog) override;
   bool PrintDialog(QWidget* parent, QPrinter& printer) override;
   int ExecDialog(QDialog& dialog) override;
 

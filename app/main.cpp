@@ -52,9 +52,9 @@ std::unique_ptr<calorix::IHidPlatform> MakePlatform(const QStringList& args,
       });
     }
     if (a == QLatin1String("--simulate") || a.startsWith(QLatin1String("--simulate="))) {
-      const QString spec = a.contains('=') ? a.section('=', 1) : QStringLiteral("thermostat");
+      const QString devices = a.contains('=') ? a.section('=', 1) : QStringLiteral("thermostat");
       QString error;
-      auto platform = calorix::MakeSimulatedPlatform(spec, &error, clock);
+      auto platform = calorix::MakeSimulatedPlatform(devices, &error, clock);
       if (!platform) {
         std::fprintf(stderr, "calorix: %s\n", qPrintable(error));
         std::exit(2);

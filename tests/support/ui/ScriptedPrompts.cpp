@@ -34,13 +34,13 @@ void TScriptedPrompts::ShowException(QWidget*, const QString& text) {
   Asked.push_back({QStringLiteral("exception"), text});
 }
 
-std::optional<QString> TScriptedPrompts::OpenFileName(QWidget*, const TFileDialogSpec& spec) {
-  Asked.push_back({QStringLiteral("open"), spec.Title});
+std::optional<QString> TScriptedPrompts::OpenFileName(QWidget*, const TFileDialogSpec& dialog) {
+  Asked.push_back({QStringLiteral("open"), dialog.Title});
   return Take(FileNames, std::optional<QString>());
 }
 
-std::optional<QString> TScriptedPrompts::SaveFileName(QWidget*, const TFileDialogSpec& spec) {
-  Asked.push_back({QStringLiteral("save"), spec.Title});
+std::optional<QString> TScriptedPrompts::SaveFileName(QWidget*, const TFileDialogSpec& dialog) {
+  Asked.push_back({QStringLiteral("save"), dialog.Title});
   return Take(FileNames, std::optional<QString>());
 }
 

@@ -24,8 +24,8 @@ class TScriptedPrompts final : public IPrompts {
   bool Confirm(QWidget*, const QString& text) override;
   bool Warn(QWidget*, const QString& text) override;
   void ShowException(QWidget*, const QString& text) override;
-  std::optional<QString> OpenFileName(QWidget*, const TFileDialogSpec& spec) override;
-  std::optional<QString> SaveFileName(QWidget*, const TFileDialogSpec& spec) override;
+  std::optional<QString> OpenFileName(QWidget*, const TFileDialogSpec& dialog) override;
+  std::optional<QString> SaveFileName(QWidget*, const TFileDialogSpec& dialog) override;
   bool PrintDialog(QWidget*, QPrinter& printer) override;
   int ExecDialog(QDialog& dialog) override;
 
