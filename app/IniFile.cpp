@@ -35,6 +35,12 @@ bool SameName(const QString& a, const QString& b) {
   return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
+// Whether reading would cut something off the ends of a name: the reader drops
+// every character up to the blank, control characters included.
+bool HasBlankEnd(const QString& s) {
+  return !s.isEmpty() && (s.front().unicode() <= u' ' || s.back().unicode() <= u' ');
+}
+
 bool HasLineBreak(const QString& s) {
   return s.contains(QLatin1Char('\n')) || s.contains(QLatin1Char('\r'));
 }
@@ -211,13 +217,13 @@ bool TIniFile::ReadBool(const QString& section, const QString& key, bool def) co
 bool TIniFile::WriteString(const QString& section, const QString& key, const QString& value) {
   // Names and values that would read back as other lines are refused rather
   // than written: the rest of the file must stay what it was.
-  if (section.isEmpty() || section.trimmed() != section || HasLineBreak(section) ||
-      section.contains(QLatin1Char(']'))) {
+  if (section.isEmpty() || section.trimmed() != section || HasBlankEnd(section) ||
+      HasLineBreak(section) || section.contains(QLatin1Char(']'))) {
     FLastError = QStringLiteral("Invalid section name \"%1\"").arg(section);
     return false;
   }
   const QString trimmedKey = key.trimmed();
-  if (trimmedKey.isEmpty() || trimmedKey != key || HasLineBreak(key) ||
+  if (trimmedKey.isEmpty() || trimmedKey != key || HasBlankEnd(key) || HasLineBreak(key) ||
       key.contains(QLatin1Char('=')) || key.startsWith(QLatin1Char('[')) ||
       key.startsWith(QLatin1Char(';'))) {
     FLastError = QStringLiteral("Invalid key name \"%1\"").arg(key);

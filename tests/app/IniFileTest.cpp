@@ -247,6 +247,10 @@ TEST_F(IniFileTest, TextThatWouldBreakTheFileIsRefused) {
   EXPECT_FALSE(ini.WriteString("", "pname", "x"));
   EXPECT_FALSE(ini.WriteString(" usb", "pname", "x"));
   EXPECT_FALSE(ini.WriteString("usb", "pname ", "x"));
+  // Control characters at the ends would be cut off on reading, like blanks.
+  EXPECT_FALSE(ini.WriteString("usb\x02", "pname", "x"));
+  EXPECT_FALSE(ini.WriteString("usb", "\x01pname", "x"));
+  EXPECT_FALSE(ini.WriteString("usb", "pname\x1f", "x"));
   EXPECT_EQ(Get(), "[usb]\npname=a\n");
   EXPECT_TRUE(ini.WriteString("usb", "pname", "b"));
   EXPECT_TRUE(ini.LastError().isEmpty());
