@@ -1,5 +1,6 @@
 #include "app/NumberFormat.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -229,10 +230,16 @@ double ParseFloatValue(const QString& text, const TFormatSettings& format) {
 QString FormatFixed2(double value, const TFormatSettings& format) {
   if (!std::isfinite(value))
     return SpecialText(value);
-  TDecimal d = ToDecimal(value, 8);
+  const TDecimal eight = ToDecimal(value, 8);
+  if (eight.Exponent > 8)
+    return Scientific(eight, format.DecimalSeparator);
+  // Half up from fifteen digits, which hold the value as it was typed or
+  // measured: 1.005 is 1.01, and 19947.9947 is 19947.99, not the 19948.00 a
+  // second rounding of its eight-digit form 19947.995 would make.
+  TDecimal d = ToDecimal(value, 15);
+  RoundDigits(d, std::min(8, d.Exponent + 2));
   if (d.Exponent > 8)
-    return Scientific(d, format.DecimalSeparator);
-  RoundDigits(d, d.Exponent + 2);  // keep two decimals
+    return Scientific(eight, format.DecimalSeparator);
   QString out;
   bool allZero = d.Digits.find_first_not_of('0') == std::string::npos;
   if (d.Negative && !allZero)

@@ -43,7 +43,10 @@ void CheckRoundTrip(double value, const QString& text, const TFormatSettings& fo
     Check(Same(back, value), what, shown);
     return;
   }
-  const double allowed = std::max(absolute, 6e-8 * std::fabs(value)) * (1 + 1e-9);
+  // The fixed format rounds half up from fifteen significant digits.
+  const double allowed = std::max(absolute + (absolute > 0 ? 1e-14 * std::fabs(value) : 0.0),
+                                  6e-8 * std::fabs(value)) *
+                         (1 + 1e-9);
   Check(std::fabs(back - value) <= allowed, what, shown);
 }
 
