@@ -105,47 +105,21 @@ class TLineWriter {
     return TwoDigits(p, secs % 60);
   }
 
-  // The text of FormatFixed2: the value rounded to 8 significant digits
-  // (nearest, ties to even, as printf does), that decimal rounded half away
-  // from zero to hundredths.
+  // The text of FormatFixed2: the value rounded half up to hundredths, at
+  // most 8 significant digits. Away from a tie every rounding of the value
+  // agrees; near one the formatter itself decides.
   char* Fixed2(char* p, double value) const {
     const double a = std::fabs(value);
     if (!std::isfinite(value) || a >= 1e8)
       return Mapped(p, FormatFixed2(value, f_));
-    long long hundredths = 0;
-    if (a >= 1e-3) {
-      // e: the number of integer digits, 10^(e-1) <= a < 10^e, between -2 and
-      // 8; estimated from the binary exponent, corrected below.
-      std::uint64_t bits = 0;
-      std::memcpy(&bits, &a, sizeof bits);
-      const int binary = int((bits >> 52) & 0x7FF) - 1023;
-      int e = std::clamp(((binary * 78913) >> 18) + 1, -2, 8);  // 78913 / 2^18 ~ log10(2)
-      double scale = 0, scaled = 0;
-      for (;;) {
-        scale = kPow10[8 - e];
-        scaled = a * scale;
-        if (scaled >= 1e8 && e < 8) {
-          ++e;
-        } else if (scaled < 1e7 && e > -2) {
-          --e;
-        } else {
-          break;
-        }
-      }
-      // The product's rounding error decides a tie the rounded product shows.
-      const double error = std::fma(a, scale, -scaled);
-      double digits = std::nearbyint(scaled);
-      const double floor = std::floor(scaled);
-      if (scaled - floor == 0.5 && error != 0.0)
-        digits = error > 0 ? floor + 1 : floor;
-      const auto n = static_cast<long long>(digits);
-      if (e >= 6) {
-        hundredths = n * static_cast<long long>(kPow10[e - 6]);
-      } else {
-        const auto d = static_cast<long long>(kPow10[6 - e]);
-        hundredths = n / d + (2 * (n % d) >= d ? 1 : 0);
-      }
-    }
+    // Units of the last digit kept: hundredths below 10^6, then tenths, then ones.
+    const long long unit = a < 1e6 ? 1 : a < 1e7 ? 10 : 100;
+    const double scaled = a * (100.0 / double(unit));
+    const double floor = std::floor(scaled);
+    if (std::fabs(scaled - floor - 0.5) < 1e-4)
+      return Mapped(p, FormatFixed2(value, f_));
+    const long long hundredths =
+        static_cast<long long>(scaled - floor > 0.5 ? floor + 1 : floor) * unit;
     if (hundredths >= 10'000'000'000LL)
       return Mapped(p, FormatFixed2(value, f_));
     if (std::signbit(value) && hundredths != 0)

@@ -119,10 +119,10 @@ TEST(MeasurementWriter, EmptyRecordIsZeroBytesWithoutBom) {
 TEST(MeasurementWriter, MatchesFormatElapsedAndFormatFixed2) {
   std::mt19937_64 rng(42);
   std::vector<double> values = {
-      0.0,    -0.0,      0.005,      0.015,       1.005,       2.675,    -2.675,      0.125,
-      -0.125, 9.995,     99999999.5, 10000000.5,  99999999.99, 1e8,      123456789.0, 1e-9,
-      -1e-9,  0.0049999, 5e-3,       1e300,       -1e300,      4.9e-324, kNaN,        kInf,
-      -kInf,  24.37,     -3.5,       1234567.125, 0.994999999};
+      0.0,    -0.0,      0.005,      0.015,       1.005,       2.675,      -2.675,      0.125,
+      -0.125, 9.995,     99999999.5, 10000000.5,  99999999.99, 1e8,        123456789.0, 1e-9,
+      -1e-9,  0.0049999, 5e-3,       1e300,       -1e300,      4.9e-324,   kNaN,        kInf,
+      -kInf,  24.37,     -3.5,       1234567.125, 0.994999999, 19947.9947, -19947.9947, 1234567.45};
   std::uniform_real_distribution<double> uni(-1000.0, 1000.0);
   std::uniform_int_distribution<int> digits(-3, 9);
   for (int i = 0; i < 3000; ++i)
