@@ -3,9 +3,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QStandardPaths>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QWidget>
 
 #include <algorithm>
@@ -39,10 +39,24 @@ QString IniFileName() {
   const QString dir = QCoreApplication::applicationDirPath();
   const QString beside = dir + QStringLiteral("/Calorix.ini");
   const QFileInfo file(beside);
-  if (file.exists() ? file.isWritable() : QFileInfo(dir).isWritable()) return beside;
+  if (file.exists() ? file.isWritable() : QFileInfo(dir).isWritable())
+    return beside;
   const QString config = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
   QDir().mkpath(config);
   return config + QStringLiteral("/Calorix.ini");
+}
+
+QString JournalFolder() {
+  // The XDG state folder: what the program leaves behind for its next start,
+  // neither configuration nor the user's documents.
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+  QString base = qEnvironmentVariable("XDG_STATE_HOME");
+  if (base.isEmpty() || QDir::isRelativePath(base))
+    base = QDir::homePath() + QStringLiteral("/.local/state");
+  return base + QLatin1Char('/') + QCoreApplication::applicationName();
+#else
+  return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+#endif
 }
 
 void LoadFormPlacement(QWidget& form, const QString& fileName) {

@@ -12,6 +12,8 @@ namespace calorix {
 
 // The settings file beside the executable.
 QString IniFileName();
+// The folder of the recording journal (the user's state folder).
+QString JournalFolder();
 
 // Restores the placement from the section named after form.objectName():
 // "width", "height" (the window's client size, QWidget::width()/height()),

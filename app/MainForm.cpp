@@ -4,6 +4,7 @@
 #include "app/Messages.h"
 #include "app/SettingsForm.h"
 #include "chart/Chart.h"
+#include "chart/Journal.h"
 #include "chart/ValuesModel.h"
 #include "chart/VerticalScale.h"
 #include "console/Console.h"
@@ -99,13 +100,24 @@ TMainFrm::TMainFrm(TMainFrmOptions options, QWidget* parent)
       FPrompts(*options.Prompts),
       FClock(*options.Clock),
       FIniFileName(options.IniFileName),
-      FRequests(*this) {
+      FRequests(*this),
+      FJournalFolder(options.JournalFolder) {
   setObjectName(QStringLiteral("MainFrm"));
   // Construction: fields start empty; the number formats come from the locale.
   FLocalFormat = TFormatSettings::FromLocale(QLocale::system());
   FDotFormat = FLocalFormat.WithDecimal('.');
   FCommaFormat = FLocalFormat.WithDecimal(',');
   FRecord = std::make_shared<TMeasurementRecord>();
+  if (!FJournalFolder.isEmpty()) {
+    TJournalOptions journal;
+    journal.PeriodMs = options.JournalPeriodMs;
+    FJournal = std::make_unique<TRecordJournal>(FJournalFolder, std::move(journal));
+    // Runs on the journal's writer thread: the text goes to the window's thread.
+    FJournal->SetOnWriteError([this](const QString& text) {
+      QMetaObject::invokeMethod(
+          this, [this, text] { SetStatusText(1, text); }, Qt::QueuedConnection);
+    });
+  }
   CreateComponents();
 
   FStatusTexts << QString();
@@ -481,6 +493,9 @@ void TMainFrm::FormCreate() {
     ResetCatch();
     BuildCatchMenu();
     FConsole->StartUp();
+    // Asked once the window is on the screen.
+    QMetaObject::invokeMethod(
+        this, [this] { Guarded([this] { AskRestoreJournal(); }); }, Qt::QueuedConnection);
   });
 }
 
@@ -516,13 +531,16 @@ void TMainFrm::closeEvent(QCloseEvent* event) {
 }
 
 bool TMainFrm::FormCloseQuery() {
-  // Neither No nor a cancelled or failed save keeps the window open.
+  // Neither No nor a cancelled or failed save keeps the window open. A save
+  // that was wanted but did not happen leaves the journal for the next start.
   if (FModified && FPrompts.Confirm(this, LoadStr(1029)))
-    SaveActionExecute();
+    FKeepJournal = !SaveActionExecute();
   return true;
 }
 
 void TMainFrm::FormClose() {
+  if (FJournal && !FKeepJournal)
+    FJournal->Close();
   if (!SaveFormPlacement(*this, FIniFileName)) {
     ReportIniFailure(FIniFileName);
     return;

@@ -46,6 +46,7 @@ class TValuesView;
 class TJvHidDevice;
 class TJvHidDeviceController;
 class TRegEx;
+class TRecordJournal;
 
 // What the window is given from outside; tests pass their own.
 struct TMainFrmOptions {
@@ -53,6 +54,10 @@ struct TMainFrmOptions {
   IClock* Clock = nullptr;                 // required, not owned
   QString IniFileName;                     // the settings file
   std::unique_ptr<IHidPlatform> Platform;  // where HID devices come from; none: no devices
+  // Where the recording journal lives; empty: no journal is kept.
+  QString JournalFolder;
+  // How often the journal is written to the disk, milliseconds.
+  int JournalPeriodMs = 5000;
 };
 
 class TMainFrm : public QMainWindow, private TRequestQueueHost {
@@ -119,6 +124,9 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   void ClearBtnClick();
   void ResetRecord();
   double RecordLength() const;
+  // Offers to restore a record left by a program that did not close normally.
+  void AskRestoreJournal();
+  TRecordJournal* Journal() const { return FJournal.get(); }
   void TrackNewest();
   bool Recording() const { return FRecording; }
   const TMeasurementRecord& Record() const { return *FRecord; }
@@ -224,6 +232,7 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   bool FormCloseQuery();
   void FormClose();
   void ReportIniFailure(const QString& path);
+  void ShowLoadedRecord();
   int DeviceIndex(const TJvHidDevice* dev) const;
 
   // TRequestQueueHost
@@ -265,6 +274,9 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   double FReadyBand = 0.1;
   double FSetpoint = 0.0;
   bool FModified = false;
+  QString FJournalFolder;
+  std::unique_ptr<TRecordJournal> FJournal;  // the unsaved record on disk
+  bool FKeepJournal = false;                 // a save wanted at close did not happen
   std::unique_ptr<TRegEx> FAdapterRegEx, FProductRegEx;
   bool FAdapterFraming = false;
   int FPollTime = 1000;

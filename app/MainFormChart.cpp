@@ -3,6 +3,7 @@
 #include "app/MainForm.h"
 #include "app/Messages.h"
 #include "chart/Chart.h"
+#include "chart/Journal.h"
 #include "chart/ReadOut.h"
 #include "chart/ValuesModel.h"
 #include "chart/VerticalScale.h"
@@ -35,6 +36,8 @@ void TMainFrm::AddSample(double time, double value) {
     return;
   // The values page follows the record by itself (it is a view of it).
   FRecord->Add(time, value);
+  if (FJournal)
+    FJournal->Append(time, value);
   TrackNewest();
   FModified = true;
   Chart->QueueReplot();
@@ -47,6 +50,8 @@ void TMainFrm::RecordBtnClick() {
     RecordBtn->setText(LoadStr(1003));
     RecordBtn->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
     FRecording = false;
+    if (FJournal)
+      FJournal->Flush();
   } else {
     OpenGraphBtn->setEnabled(false);
     SaveGraphBtn->setEnabled(false);
@@ -63,6 +68,10 @@ void TMainFrm::ClearBtnClick() {
     return;
   ResetRecord();
   FModified = false;
+  if (FJournal) {
+    FJournal->Reset(std::vector<TSample>{});
+    FJournal->MarkSaved();
+  }
 }
 
 void TMainFrm::ResetRecord() {

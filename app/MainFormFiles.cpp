@@ -2,6 +2,7 @@
 #include "app/MainForm.h"
 #include "app/Messages.h"
 #include "chart/Chart.h"
+#include "chart/Journal.h"
 #include "files/ChartOutput.h"
 #include "files/MeasurementFile.h"
 
@@ -41,6 +42,8 @@ bool TMainFrm::SaveActionExecute() {
     return false;
   }
   FModified = false;
+  if (FJournal)
+    FJournal->MarkSaved();
   return true;
 }
 
@@ -80,6 +83,15 @@ void TMainFrm::OpenActionExecute() {
     for (const TFileSample& s : file.Samples)
       FRecord->Add(s.Time, s.Value);
   }
+  ShowLoadedRecord();
+  FModified = false;
+  if (FJournal) {
+    FJournal->Reset(*FRecord);
+    FJournal->MarkSaved();
+  }
+}
+
+void TMainFrm::ShowLoadedRecord() {
   const double newest = RecordLength();
   Chart->SetBottomRange({newest - FWindow.FrameLength(), newest});
   if (cbXAuto->isChecked())
@@ -87,7 +99,6 @@ void TMainFrm::OpenActionExecute() {
   ResetCatch();
   BuildCatchMenu();
   TrackNewest();
-  FModified = false;
 }
 
 void TMainFrm::PrintActionExecute() {

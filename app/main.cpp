@@ -48,7 +48,8 @@ std::unique_ptr<calorix::IHidPlatform> MakePlatform(const QStringList& args,
   for (const QString& a : args) {
     if (a.startsWith(QLatin1String("--hid-emulator="))) {
       return calorix::MakeEmulatorPlatform(a.section('=', 1), [&window](const QString& status) {
-        if (window) window->SetStatusText(1, status);
+        if (window)
+          window->SetStatusText(1, status);
       });
     }
     if (a == QLatin1String("--simulate") || a.startsWith(QLatin1String("--simulate="))) {
@@ -77,6 +78,7 @@ int main(int argc, char** argv) {
     options.Prompts = &prompts;
     options.Clock = clock.get();
     options.IniFileName = calorix::IniFileName();
+    options.JournalFolder = calorix::JournalFolder();
     calorix::TMainFrm* window = nullptr;
     options.Platform = MakePlatform(QCoreApplication::arguments(), clock, window);
 

@@ -4,7 +4,7 @@
 // its samples and write every request exactly once.
 #include "app/MainForm.h"
 #include "link/Hid.h"
-#include "tests/support/ui/WindowFixture.h"
+#include "tests/support/ui/Connected.h"
 
 #include <QAction>
 #include <QLabel>
@@ -32,23 +32,11 @@ TSimThermostatOptions Thermostat(const QByteArray& serial) {
   return o;
 }
 
-struct TConnected {
-  TWindowFixture Fx;
-  std::shared_ptr<TSimThermostat> Thermostat;
-  TMainFrm* W = nullptr;
+struct TConnected : calorix::test::TConnectedWindow {
   double NextTemperature = 30.0;
 
-  explicit TConnected(TSimThermostatOptions options = ::Thermostat("T-1")) {
-    Thermostat = Fx.Plug(std::move(options));
-    W = &Fx.Create();
-    Idle();
-  }
-  bool Idle() {
-    return TWindowFixture::WaitFor([&] {
-      return W->SelectedDevice() && !W->stTemp->text().isEmpty() &&
-             W->Requests().Requests().empty();
-    });
-  }
+  explicit TConnected(TSimThermostatOptions options = ::Thermostat("T-1"))
+      : TConnectedWindow(std::move(options)) {}
   // Waits until the thermostat has nothing more to send and the window took it all.
   bool Quiet() {
     const bool drained = TWindowFixture::WaitFor(

@@ -4,7 +4,7 @@
 #include "chart/Chart.h"
 #include "chart/ValuesModel.h"
 #include "link/Hid.h"
-#include "tests/support/ui/WindowFixture.h"
+#include "tests/support/ui/Connected.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -27,33 +27,7 @@ namespace {
 
 constexpr double kSecond = 1.0 / 86400.0;
 
-struct TConnected {
-  TWindowFixture Fx;
-  std::shared_ptr<TSimThermostat> Thermostat;
-  TMainFrm* W = nullptr;
-
-  explicit TConnected(TSimThermostatOptions options = {}) {
-    Thermostat = Fx.Plug(std::move(options));
-    W = &Fx.Create();
-    Idle();
-  }
-  // Waits until the queue has drained.
-  bool Idle() {
-    return TWindowFixture::WaitFor([&] {
-      return W->SelectedDevice() && !W->stTemp->text().isEmpty() &&
-             W->Requests().Requests().empty();
-    });
-  }
-  // One poll period: the clock moves on and the poll tick runs.
-  bool Poll(double seconds = 1.0) {
-    Fx.Clock.AdvanceSeconds(seconds);
-    const std::size_t before = W->Record().Count();
-    W->DataTimer->Fire();
-    if (!Idle())
-      return false;
-    return !W->Recording() || W->Record().Count() == before + 1;
-  }
-};
+using TConnected = calorix::test::TConnectedWindow;
 
 QColor TextColour(const QLineEdit* e) {
   return e->palette().color(QPalette::Text);

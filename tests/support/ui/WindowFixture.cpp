@@ -56,6 +56,7 @@ TMainFrm& TWindowFixture::Create() {
   options.Prompts = &Prompts;
   options.Clock = &Clock;
   options.IniFileName = IniPath();
+  options.JournalFolder = JournalFolder();
   options.Platform = std::move(FSim);
   FWindow = std::make_unique<TMainFrm>(std::move(options));
   FWindow->FormCreate();

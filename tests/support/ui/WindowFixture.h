@@ -23,6 +23,11 @@ class TWindowFixture {
   QString IniPath() const { return FDir.filePath(QStringLiteral("Calorix.ini")); }
   void WriteIni(const QByteArray& text) const;
   QByteArray ReadIni() const;
+  // The journal folder: the fixture's own unless another program's is shared.
+  QString JournalFolder() const {
+    return FJournalFolder.isEmpty() ? FDir.filePath(QStringLiteral("state")) : FJournalFolder;
+  }
+  void SetJournalFolder(const QString& folder) { FJournalFolder = folder; }
 
   // Builds the window over a simulated HID platform and runs FormCreate.
   // The devices plugged in before are announced from the event loop.
@@ -44,6 +49,7 @@ class TWindowFixture {
 
  private:
   QTemporaryDir FDir;
+  QString FJournalFolder;
   std::unique_ptr<TSimHidPlatform> FSim;  // until the window takes it
   std::unique_ptr<TMainFrm> FWindow;
 };

@@ -1,0 +1,565 @@
+#include "chart/Journal.h"
+
+#include "app/NumberFormat.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <system_error>
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace calorix {
+namespace {
+
+static_assert(std::endian::native == std::endian::little, "the journal is written little-endian");
+
+constexpr char kMagic[8] = {'C', 'L', 'X', 'J', 'R', 'N', 'L', '\0'};
+constexpr std::uint32_t kVersion = 1;
+constexpr std::size_t kHeader = TRecordJournal::kHeaderSize;
+constexpr std::size_t kEntry = TRecordJournal::kEntrySize;
+// Samples copied per hold of the data mutex, so Append never waits long.
+constexpr std::size_t kBatch = 8192;
+
+std::uint64_t Fnv1a(const unsigned char* p, std::size_t n) {
+  std::uint64_t h = 14695981039346656037ull;
+  for (std::size_t i = 0; i < n; ++i) {
+    h ^= p[i];
+    h *= 1099511628211ull;
+  }
+  return h;
+}
+
+void EncodeEntry(const TSample& s, unsigned char* out) {
+  std::memcpy(out, &s.Time, 8);
+  std::memcpy(out + 8, &s.Value, 8);
+  const std::uint64_t sum = Fnv1a(out, 16);
+  std::memcpy(out + 16, &sum, 8);
+}
+
+bool DecodeEntry(const unsigned char* in, TSample& s) {
+  std::uint64_t sum;
+  std::memcpy(&sum, in + 16, 8);
+  if (sum != Fnv1a(in, 16))
+    return false;
+  std::memcpy(&s.Time, in, 8);
+  std::memcpy(&s.Value, in + 8, 8);
+  return true;
+}
+
+std::array<unsigned char, kHeader> Header() {
+  std::array<unsigned char, kHeader> h{};
+  std::memcpy(h.data(), kMagic, 8);
+  const std::uint32_t version = kVersion, entry = kEntry;
+  std::memcpy(h.data() + 8, &version, 4);
+  std::memcpy(h.data() + 12, &entry, 4);
+  return h;
+}
+
+QString Reason(int error) {
+  switch (error) {
+    case ENOSPC:
+      return QStringLiteral("нет места на диске");
+    case EDQUOT:
+      return QStringLiteral("превышена дисковая квота");
+    case EROFS:
+    case EACCES:
+    case EPERM:
+      return QStringLiteral("нет доступа к папке");
+    case EFBIG:
+      return QStringLiteral("слишком большой файл");
+    case EIO:
+      return QStringLiteral("ошибка ввода-вывода");
+    default:
+      return QString::fromStdString(std::generic_category().message(error));
+  }
+}
+
+// Closes the descriptor on every path out.
+struct TFd {
+  int Fd = -1;
+  explicit TFd(int fd) : Fd(fd) {}
+  ~TFd() {
+    if (Fd >= 0)
+      ::close(Fd);
+  }
+  TFd(const TFd&) = delete;
+  TFd& operator=(const TFd&) = delete;
+};
+
+// Writes all of it through the injected writer (or pwrite); 0 or the errno.
+int WriteAll(const TJournalOptions& options, int fd, const unsigned char* data, std::size_t size,
+             off_t offset) {
+  std::size_t done = 0;
+  while (done < size) {
+    const off_t pos = offset + static_cast<off_t>(done);
+    errno = 0;
+    const ssize_t w = options.Write ? options.Write(fd, data + done, size - done, pos)
+                                    : ::pwrite(fd, data + done, size - done, pos);
+    if (w < 0 && errno == EINTR)
+      continue;
+    if (w < 0)
+      return errno ? errno : EIO;
+    if (w == 0)
+      return ENOSPC;  // no progress: a full disk says so this way too
+    done += static_cast<std::size_t>(w);
+  }
+  return 0;
+}
+
+// Reads the entries of an open journal; stops at the first damaged one.
+// Without `out` the entries are only counted (and their largest time kept).
+struct TScan {
+  std::size_t Count = 0;
+  double Length = 0.0;
+  std::size_t Unreadable = 0;
+  std::uint64_t UnreadableBytes = 0;
+  QString Error;
+};
+
+TScan ScanJournal(int fd, std::vector<TSample>* out) {
+  TScan r;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    r.Error = QStringLiteral("не обычный файл");
+    return r;
+  }
+  const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+  auto lost = [&](std::uint64_t from) {
+    r.UnreadableBytes = size > from ? size - from : 0;
+    r.Unreadable = static_cast<std::size_t>((r.UnreadableBytes + kEntry - 1) / kEntry);
+  };
+  std::array<unsigned char, kHeader> head{};
+  if (size < kHeader || ::pread(fd, head.data(), kHeader, 0) != static_cast<ssize_t>(kHeader) ||
+      head != Header()) {
+    lost(0);
+    return r;
+  }
+  if (out)
+    out->reserve(static_cast<std::size_t>(
+        std::min<std::uint64_t>((size - kHeader) / kEntry, std::uint64_t{1} << 28)));
+  // Big reads; a read that ends inside an entry keeps the piece for the next.
+  std::vector<unsigned char> buf(kEntry * 43690);  // about 1 MB
+  std::size_t carry = 0;
+  std::uint64_t offset = kHeader;  // of the next byte to read
+  for (;;) {
+    ssize_t got;
+    do {
+      got = ::pread(fd, buf.data() + carry, buf.size() - carry, static_cast<off_t>(offset));
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0)
+      break;  // the end, or a read error: what came so far stands
+    offset += static_cast<std::uint64_t>(got);
+    const std::size_t have = carry + static_cast<std::size_t>(got);
+    const std::size_t whole = have / kEntry;
+    for (std::size_t i = 0; i < whole; ++i) {
+      TSample s;
+      if (!DecodeEntry(buf.data() + i * kEntry, s)) {
+        lost(kHeader + std::uint64_t{r.Count} * kEntry);
+        return r;
+      }
+      ++r.Count;
+      if (std::isfinite(s.Time))
+        r.Length = std::max(r.Length, s.Time);
+      if (out)
+        out->push_back(s);
+    }
+    carry = have - whole * kEntry;
+    std::memmove(buf.data(), buf.data() + whole * kEntry, carry);
+  }
+  lost(kHeader + std::uint64_t{r.Count} * kEntry);  // a torn last entry counts
+  return r;
+}
+
+// Opens a journal and takes its lock; -1 when it cannot be opened or its
+// owner still runs (errno EWOULDBLOCK).
+int OpenAbandoned(const QString& path) {
+  const QByteArray name = QFile::encodeName(path);
+  const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0)
+    return -1;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int e = errno;
+    ::close(fd);
+    errno = e;
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+TRecordJournal::TRecordJournal(QString folder, TJournalOptions options)
+    : FFolder(std::move(folder)), FOptions(std::move(options)) {
+  FWriter = std::thread([this] { WriterLoop(); });
+}
+
+TRecordJournal::~TRecordJournal() {
+  {
+    std::lock_guard lock(FMutex);
+    FStop = true;
+  }
+  FWake.notify_all();
+  if (FWriter.joinable())
+    FWriter.join();
+  std::lock_guard io(FIoMutex);
+  WriteOut(true);
+  if (FFd >= 0)
+    ::close(FFd);  // releases the lock; the file stays for the next start
+}
+
+void TRecordJournal::SetOnWriteError(std::function<void(const QString&)> callback) {
+  std::lock_guard io(FIoMutex);
+  FOnWriteError = std::move(callback);
+}
+
+void TRecordJournal::Append(double time, double value) {
+  std::lock_guard lock(FMutex);
+  if (FFailed || FClosed)
+    return;
+  FAll.push_back({time, value});
+  FUnsaved = true;
+}
+
+void TRecordJournal::Reset(std::vector<TSample> samples) {
+  std::deque<TSample> fresh(samples.begin(), samples.end());
+  samples = {};
+  ResetTo(std::move(fresh));
+}
+
+void TRecordJournal::Reset(const TMeasurementRecord& record) {
+  std::deque<TSample> fresh;
+  for (std::size_t i = 0; i < record.Count(); ++i)
+    fresh.push_back(record[i]);
+  ResetTo(std::move(fresh));
+}
+
+void TRecordJournal::ResetTo(std::deque<TSample> samples) {
+  {
+    std::lock_guard lock(FMutex);
+    if (FClosed)
+      return;
+    FAll.swap(samples);
+    FWritten = 0;
+    ++FGeneration;
+    FRewrite = true;
+    FFailed = false;
+    FKick = true;
+  }
+  FWake.notify_all();
+  // The old samples are freed here, outside the lock.
+}
+
+void TRecordJournal::Flush() {
+  std::lock_guard io(FIoMutex);
+  WriteOut(true);
+}
+
+void TRecordJournal::MarkSaved() {
+  {
+    // Said before waiting for the file: a writer busy with a big record
+    // (a file just loaded) gives up after its current batch.
+    std::lock_guard lock(FMutex);
+    FUnsaved = false;
+  }
+  std::lock_guard io(FIoMutex);
+  RemoveFile();
+}
+
+void TRecordJournal::MarkUnsaved() {
+  {
+    std::lock_guard lock(FMutex);
+    if (FClosed)
+      return;
+    FUnsaved = true;
+    FKick = true;
+  }
+  FWake.notify_all();
+}
+
+void TRecordJournal::Close() {
+  std::deque<TSample> old;
+  {
+    std::lock_guard lock(FMutex);
+    FStop = true;
+    FClosed = true;
+    FUnsaved = false;
+    FAll.swap(old);
+  }
+  FWake.notify_all();
+  old = {};
+  if (FWriter.joinable())
+    FWriter.join();
+  std::lock_guard io(FIoMutex);
+  RemoveFile();
+}
+
+QString TRecordJournal::Path() const {
+  std::lock_guard io(FIoMutex);
+  return FPath;
+}
+
+bool TRecordJournal::Failed() const {
+  std::lock_guard lock(FMutex);
+  return FFailed;
+}
+
+void TRecordJournal::WriterLoop() {
+  const auto period = std::chrono::milliseconds(FOptions.PeriodMs > 0 ? FOptions.PeriodMs : 5000);
+  std::unique_lock lock(FMutex);
+  while (!FStop) {
+    FWake.wait_for(lock, period, [this] { return FStop || FKick; });
+    if (FStop)
+      break;
+    FKick = false;
+    lock.unlock();
+    {
+      std::lock_guard io(FIoMutex);
+      WriteOut(true);
+    }
+    lock.lock();
+  }
+}
+
+void TRecordJournal::WriteOut(bool sync) {
+  // Touched before the data lock is taken: page faults of a fresh buffer
+  // must not make Append wait.
+  std::vector<TSample> batch(kBatch);
+  std::size_t count = 0;
+  std::vector<unsigned char> buf;
+  bool wrote = false;
+  for (;;) {
+    std::uint64_t generation = 0;
+    std::size_t from = 0;
+    bool drop = false, rewrite = false;
+    {
+      std::lock_guard lock(FMutex);
+      if (FFailed)
+        return;
+      if (!FUnsaved || FAll.empty()) {
+        if (FFd < 0)
+          break;
+        drop = true;  // nothing unsaved to keep, e.g. Reset({}) of an unsaved record
+      } else if (FRewrite) {
+        FRewrite = false;
+        rewrite = FFd >= 0;  // a Reset: what the file holds is void
+      }
+      if (!drop && !rewrite) {
+        generation = FGeneration;
+        from = FWritten;
+        const std::size_t n = std::min(FAll.size() - from, kBatch);
+        if (n == 0)
+          break;
+        const auto first = FAll.begin() + static_cast<std::ptrdiff_t>(from);
+        std::copy(first, first + static_cast<std::ptrdiff_t>(n), batch.begin());
+        count = n;
+      }
+    }
+    if (rewrite) {
+      // Outside the data lock: cutting a big file back takes a while.
+      if (::ftruncate(FFd, static_cast<off_t>(kHeader)) != 0)
+        drop = true;  // cannot cut it back: start a new file
+      std::lock_guard lock(FMutex);
+      FWritten = 0;
+    }
+    if (drop) {
+      RemoveFile();
+      std::lock_guard lock(FMutex);
+      if (!FUnsaved || FAll.empty())
+        return;
+      continue;
+    }
+    if (rewrite)
+      continue;
+    // Encoded outside the lock: Append must not wait for the checksums.
+    buf.resize(count * kEntry);
+    for (std::size_t i = 0; i < count; ++i)
+      EncodeEntry(batch[i], buf.data() + i * kEntry);
+    if (FFd < 0) {
+      if (!OpenFile())
+        return;
+      if (from != 0)
+        continue;  // a new file holds the whole record: start over from 0
+    }
+    const int error = WriteAll(FOptions, FFd, buf.data(), buf.size(),
+                               static_cast<off_t>(kHeader + from * kEntry));
+    if (error != 0) {
+      Fail(error);
+      return;
+    }
+    wrote = true;
+    std::lock_guard lock(FMutex);
+    if (FGeneration == generation && FWritten == from)
+      FWritten = from + count;
+  }
+  if (wrote && sync && FFd >= 0 && ::fdatasync(FFd) != 0 && errno != EINVAL)
+    Fail(errno);
+}
+
+bool TRecordJournal::OpenFile() {
+  if (!QDir().mkpath(FFolder)) {
+    Fail(EACCES);
+    return false;
+  }
+  const QString owner = FOptions.Owner.isEmpty()
+                            ? QString::number(QCoreApplication::applicationPid())
+                            : FOptions.Owner;
+  // Built under a temporary name and locked before it gets its real one, so
+  // a program starting meanwhile never takes it for an abandoned journal.
+  const QString base = QDir(FFolder).filePath(QStringLiteral("record-") + owner);
+  const QByteArray temp = QFile::encodeName(base + QStringLiteral(".journal.new"));
+  ::unlink(temp.constData());
+  const int fd = ::open(temp.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    Fail(errno);
+    return false;
+  }
+  const auto head = Header();
+  const int error = ::flock(fd, LOCK_EX | LOCK_NB) != 0
+                        ? errno
+                        : WriteAll(FOptions, fd, head.data(), head.size(), 0);
+  if (error != 0) {
+    ::close(fd);
+    ::unlink(temp.constData());
+    Fail(error);
+    return false;
+  }
+  // An earlier program with the same id may have left its journal: keep it.
+  for (int n = 1;; ++n) {
+    const QString path =
+        base + (n == 1 ? QString() : QStringLiteral("-%1").arg(n)) + QStringLiteral(".journal");
+    const QByteArray name = QFile::encodeName(path);
+    int done =
+        ::renameat2(AT_FDCWD, temp.constData(), AT_FDCWD, name.constData(), RENAME_NOREPLACE);
+    if (done != 0 && (errno == EINVAL || errno == ENOSYS)) {
+      // A file system without RENAME_NOREPLACE: a hard link never replaces either.
+      done = ::link(temp.constData(), name.constData());
+      if (done == 0)
+        ::unlink(temp.constData());
+    }
+    if (done == 0) {
+      FFd = fd;
+      FPath = path;
+      break;
+    }
+    if (errno != EEXIST || n > 1000) {
+      const int e = errno;
+      ::close(fd);
+      ::unlink(temp.constData());
+      Fail(e);
+      return false;
+    }
+  }
+  const QByteArray dir = QFile::encodeName(FFolder);
+  TFd d(::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (d.Fd >= 0)
+    ::fsync(d.Fd);  // the name survives a power cut too
+  std::lock_guard lock(FMutex);
+  FWritten = 0;
+  return true;
+}
+
+void TRecordJournal::RemoveFile() {
+  if (FFd < 0)
+    return;
+  ::unlink(QFile::encodeName(FPath).constData());
+  ::close(FFd);
+  FFd = -1;
+  FPath.clear();
+  std::lock_guard lock(FMutex);
+  FWritten = 0;
+}
+
+void TRecordJournal::Fail(int error) {
+  std::deque<TSample> copy;
+  {
+    std::lock_guard lock(FMutex);
+    FFailed = true;
+    // The record itself is still in the window; the journal lets go of its
+    // copy rather than grow without a file behind it.
+    FAll.swap(copy);
+    FWritten = 0;
+  }
+  copy = {};  // freed outside the lock: Append must not wait for it
+  if (FOnWriteError)
+    FOnWriteError(QStringLiteral("Не удалось записать журнал записи: ") + Reason(error));
+}
+
+std::vector<TJournalFound> TRecordJournal::FindAbandoned(const QString& folder) {
+  std::vector<TJournalFound> found;
+  const QStringList names =
+      QDir(folder).entryList({QStringLiteral("record-*.journal")}, QDir::Files, QDir::Name);
+  for (const QString& name : names) {
+    const QString path = QDir(folder).filePath(name);
+    TFd fd(OpenAbandoned(path));
+    if (fd.Fd < 0)
+      continue;  // its owner runs, or it is gone
+    const TScan r = ScanJournal(fd.Fd, nullptr);
+    if (!r.Error.isEmpty())
+      continue;
+    if (r.Count == 0 && r.Unreadable == 0) {
+      ::unlink(QFile::encodeName(path).constData());  // nothing to offer
+      continue;
+    }
+    TJournalFound f;
+    f.Path = path;
+    f.Count = r.Count;
+    f.Length = r.Length;
+    f.Unreadable = r.Unreadable;
+    found.push_back(std::move(f));
+  }
+  return found;
+}
+
+TJournalRestore TRecordJournal::Restore(const QString& path) {
+  TJournalRestore r;
+  const QByteArray name = QFile::encodeName(path);
+  TFd fd(::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  if (fd.Fd < 0) {
+    r.Error = Reason(errno);
+    return r;
+  }
+  const TScan scan = ScanJournal(fd.Fd, &r.Samples);
+  r.Unreadable = scan.Unreadable;
+  r.UnreadableBytes = scan.UnreadableBytes;
+  r.Error = scan.Error;
+  return r;
+}
+
+bool TRecordJournal::Discard(const QString& path) {
+  TFd fd(OpenAbandoned(path));
+  if (fd.Fd < 0)
+    return errno == ENOENT;
+  return ::unlink(QFile::encodeName(path).constData()) == 0;
+}
+
+QString RestoreQuestion(std::size_t count, double lengthDays, std::size_t unreadable) {
+  const std::size_t mod100 = count % 100, mod10 = count % 10;
+  const char* noun = (mod100 >= 11 && mod100 <= 14) ? "измерений"
+                     : mod10 == 1                   ? "измерение"
+                     : (mod10 >= 2 && mod10 <= 4)   ? "измерения"
+                                                    : "измерений";
+  QString text =
+      QStringLiteral("Найдена незавершенная запись: %1 %2 за %3. Восстановить?")
+          .arg(count)
+          .arg(QString::fromUtf8(noun))
+          .arg(FormatElapsed(lengthDays, TFormatSettings::FromLocale(QLocale::system())));
+  if (unreadable > 0)
+    text += QStringLiteral(" Не удалось прочитать: %1.").arg(unreadable);
+  return text;
+}
+
+}  // namespace calorix
