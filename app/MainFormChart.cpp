@@ -51,7 +51,7 @@ void TMainFrm::RecordBtnClick() {
     RecordBtn->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
     FRecording = false;
     if (FJournal)
-      FJournal->Flush();
+      FJournal->WriteSoon();  // on the writer thread: Stop does not wait for the disk
   } else {
     OpenGraphBtn->setEnabled(false);
     SaveGraphBtn->setEnabled(false);

@@ -279,6 +279,14 @@ void TRecordJournal::MarkSaved() {
   RemoveFile();
 }
 
+void TRecordJournal::WriteSoon() {
+  {
+    std::lock_guard lock(FMutex);
+    FKick = true;
+  }
+  FWake.notify_all();
+}
+
 void TRecordJournal::MarkUnsaved() {
   {
     std::lock_guard lock(FMutex);

@@ -80,6 +80,9 @@ class TRecordJournal {
   // Writes everything appended so far and fdatasyncs before returning (the
   // wait is one write of at most a period's samples).
   void Flush();
+  // Has the writer thread write and sync now instead of at its next period;
+  // returns at once.
+  void WriteSoon();
   // The record holds no unsaved samples: the file is removed before this
   // returns (a writer busy with a big Reset gives up after its current
   // batch); further appends recreate it with the whole record.

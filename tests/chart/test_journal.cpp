@@ -164,6 +164,16 @@ TEST_F(JournalTest, WriterWritesWithinThePeriodByItself) {
   ASSERT_TRUE(Eventually([&] { return TRecordJournal::Restore(j.Path()).Samples.size() == 11; }));
 }
 
+TEST_F(JournalTest, WriteSoonWritesWithoutWaitingForThePeriod) {
+  TRecordJournal j(Dir.path(), Options(QStringLiteral("a")));  // a period of ten minutes
+  AppendAll(j, Ramp(10));
+  j.WriteSoon();
+  ASSERT_TRUE(Eventually([&] {
+    const QString path = j.Path();
+    return !path.isEmpty() && TRecordJournal::Restore(path).Samples.size() == 10;
+  }));
+}
+
 // The file exists exactly while the record holds unsaved samples.
 TEST_F(JournalTest, FileFollowsTheSavedState) {
   TRecordJournal j(Dir.path(), Options(QStringLiteral("a")));

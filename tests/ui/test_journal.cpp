@@ -71,9 +71,11 @@ class TestJournal : public QObject {
     QVERIFY(Journals(folder).isEmpty());  // nothing recorded, nothing on disk
 
     QVERIFY(RecordSamples(c, 5));
-    w.RecordBtn->click();  // Stop writes it out
-    QCOMPARE(Journals(folder).size(), 1);
-    QVERIFY(SameAsRecord(TRecordJournal::Restore(w.Journal()->Path()).Samples, w.Record()));
+    w.RecordBtn->click();  // Stop has it written out, without waiting for the period
+    QVERIFY(TWindowFixture::WaitFor([&] {
+      return Journals(folder).size() == 1 &&
+             SameAsRecord(TRecordJournal::Restore(w.Journal()->Path()).Samples, w.Record());
+    }));
 
     c.Fx.Prompts.YesNo = {true};
     w.ClearBtn->click();
