@@ -232,6 +232,17 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   bool FormCloseQuery();
   void FormClose();
   void ReportIniFailure(const QString& path);
+  // The record becomes these samples (an opened file, a restored journal).
+  template <class TSamples>
+  void LoadRecord(const TSamples& samples) {
+    ResetRecord();
+    {
+      const TMeasurementRecord::TBulkUpdate bulk(*FRecord);
+      for (const auto& s : samples)
+        FRecord->Add(s.Time, s.Value);
+    }
+    ShowLoadedRecord();
+  }
   void ShowLoadedRecord();
   int DeviceIndex(const TJvHidDevice* dev) const;
 

@@ -77,13 +77,7 @@ void TMainFrm::OpenActionExecute() {
     return;
   }
 
-  ResetRecord();
-  {
-    const TMeasurementRecord::TBulkUpdate bulk(*FRecord);
-    for (const TFileSample& s : file.Samples)
-      FRecord->Add(s.Time, s.Value);
-  }
-  ShowLoadedRecord();
+  LoadRecord(file.Samples);
   FModified = false;
   if (FJournal) {
     FJournal->Reset(*FRecord);

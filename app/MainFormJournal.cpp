@@ -38,13 +38,7 @@ void TMainFrm::AskRestoreJournal() {
     }
     if (FRecording)
       RecordBtnClick();
-    ResetRecord();
-    {
-      const TMeasurementRecord::TBulkUpdate bulk(*FRecord);
-      for (const TSample& s : restored.Samples)
-        FRecord->Add(s.Time, s.Value);
-    }
-    ShowLoadedRecord();
+    LoadRecord(restored.Samples);
     FModified = true;
     // Our own journal holds the record on disk before the old one goes; if
     // it cannot, the old one stays for the next start.
