@@ -4,7 +4,10 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-svg-dev libqcustomplot-dev
   libpcre2-dev libudev-dev)
-TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth xdotool libx11-dev python3)
+# The end-to-end session test also needs a window manager, xprop, and the
+# accessibility bus with its Python client to read the window's widgets.
+TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth xdotool libx11-dev python3
+  openbox x11-utils dbus-daemon python3-pyatspi)
 
 # Installs the given Debian packages that are not installed yet.
 ensure_packages() {

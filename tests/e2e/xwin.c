@@ -1,6 +1,7 @@
 /* A small window-manager stand-in for the end-to-end tests:
  *   xwin find TITLE    exits 0 when a top-level window with that title exists
  *   xwin close TITLE   asks that window to close (WM_DELETE_WINDOW), as a window manager does
+ *   xwin id TITLE      prints the id of such a window that is on the screen (for screenshots)
  */
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -33,21 +34,31 @@ static int TitleIs(Display* d, Window w, const char* title) {
   return match;
 }
 
-static Window Find(Display* d, Window w, const char* title, int depth) {
-  if (TitleIs(d, w, title)) return w;
-  if (depth > 3) return 0;
+static int Viewable(Display* d, Window w) {
+  XWindowAttributes a;
+  return XGetWindowAttributes(d, w, &a) && a.map_state == IsViewable;
+}
+
+static Window Find(Display* d, Window w, const char* title, int depth, int viewable) {
+  if (TitleIs(d, w, title) && (!viewable || Viewable(d, w)))
+    return w;
+  if (depth > 3)
+    return 0;
   Window root, parent, *kids = NULL;
   unsigned int n = 0;
-  if (!XQueryTree(d, w, &root, &parent, &kids, &n)) return 0;
+  if (!XQueryTree(d, w, &root, &parent, &kids, &n))
+    return 0;
   Window found = 0;
-  for (unsigned int i = 0; i < n && !found; ++i) found = Find(d, kids[i], title, depth + 1);
-  if (kids) XFree(kids);
+  for (unsigned int i = 0; i < n && !found; ++i)
+    found = Find(d, kids[i], title, depth + 1, viewable);
+  if (kids)
+    XFree(kids);
   return found;
 }
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    fprintf(stderr, "usage: xwin find|close TITLE\n");
+    fprintf(stderr, "usage: xwin find|close|id TITLE\n");
     return 2;
   }
   Display* d = XOpenDisplay(NULL);
@@ -55,8 +66,12 @@ int main(int argc, char** argv) {
     fprintf(stderr, "xwin: no display\n");
     return 2;
   }
-  Window w = Find(d, DefaultRootWindow(d), argv[2], 0);
-  if (!w) return 1;
+  const int wantId = strcmp(argv[1], "id") == 0;
+  Window w = Find(d, DefaultRootWindow(d), argv[2], 0, wantId);
+  if (!w)
+    return 1;
+  if (wantId)
+    printf("%lu\n", (unsigned long)w);
   if (strcmp(argv[1], "close") == 0) {
     XEvent ev;
     memset(&ev, 0, sizeof ev);
