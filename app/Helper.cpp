@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QStringList>
 #include <QWidget>
 
 #include <algorithm>
@@ -32,18 +33,27 @@ int LimitExtent(int value, int desktop) {
 
 }  // namespace
 
-QString IniFileName() {
-  // Beside the executable, as the program has always kept it; an installed
-  // program's folder is not the user's to write, so then the user's
-  // configuration folder takes its place.
-  const QString dir = QCoreApplication::applicationDirPath();
+QString IniFileNameFor(const QString& programFolder, const QString& configFolder) {
+  // Beside the executable, as the program has always kept it. An installed
+  // program's folder is not the user's: the user's configuration folder takes
+  // its place there, also for root, who could write into it, and wherever the
+  // folder cannot be written.
+  static const QStringList systemFolders = {
+      QStringLiteral("/usr/bin"),  QStringLiteral("/usr/local/bin"),  QStringLiteral("/bin"),
+      QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin"), QStringLiteral("/sbin")};
+  const QString dir = QDir::cleanPath(programFolder);
   const QString beside = dir + QStringLiteral("/Calorix.ini");
   const QFileInfo file(beside);
-  if (file.exists() ? file.isWritable() : QFileInfo(dir).isWritable())
+  if (!systemFolders.contains(dir) &&
+      (file.exists() ? file.isWritable() : QFileInfo(dir).isWritable()))
     return beside;
-  const QString config = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
-  QDir().mkpath(config);
-  return config + QStringLiteral("/Calorix.ini");
+  QDir().mkpath(configFolder);
+  return configFolder + QStringLiteral("/Calorix.ini");
+}
+
+QString IniFileName() {
+  return IniFileNameFor(QCoreApplication::applicationDirPath(),
+                        QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
 }
 
 QString JournalFolder() {

@@ -12,6 +12,8 @@ namespace calorix {
 
 // The settings file beside the executable.
 QString IniFileName();
+// The rule behind it, for a program in programFolder.
+QString IniFileNameFor(const QString& programFolder, const QString& configFolder);
 // The folder of the recording journal (the user's state folder).
 QString JournalFolder();
 

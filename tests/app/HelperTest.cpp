@@ -1,10 +1,11 @@
 #include "app/Helper.h"
 
-#include <algorithm>
 #include <gtest/gtest.h>
+#include <algorithm>
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -26,6 +27,17 @@ namespace {
 
 TEST(IniFileNameTest, IsCalorixIniBesideTheExecutable) {
   EXPECT_EQ(IniFileName(), QCoreApplication::applicationDirPath() + "/Calorix.ini");
+}
+
+TEST(IniFileNameTest, InstalledProgramKeepsItInTheUsersConfigurationFolder) {
+  QTemporaryDir dir;
+  const QString config = dir.filePath("config/Calorix");
+  // Even where the folder can be written (root can write /usr/bin).
+  EXPECT_EQ(IniFileNameFor("/usr/bin", config), config + "/Calorix.ini");
+  EXPECT_EQ(IniFileNameFor("/usr/local/bin/", config), config + "/Calorix.ini");
+  EXPECT_TRUE(QFileInfo(config).isDir());
+  EXPECT_EQ(IniFileNameFor(dir.path(), config), dir.path() + "/Calorix.ini");
+  EXPECT_EQ(IniFileNameFor(dir.filePath("missing"), config), config + "/Calorix.ini");
 }
 
 class PlacementTest : public ::testing::Test {
