@@ -328,11 +328,15 @@ bool TRecordJournal::Failed() const {
 void TRecordJournal::WriterLoop() {
   const auto period = std::chrono::milliseconds(FOptions.PeriodMs > 0 ? FOptions.PeriodMs : 5000);
   std::unique_lock lock(FMutex);
+  // Periods run from the start of one write to the start of the next: a slow
+  // disk must not stretch the time a sample waits for it.
+  auto next = std::chrono::steady_clock::now() + period;
   while (!FStop) {
-    FWake.wait_for(lock, period, [this] { return FStop || FKick; });
+    FWake.wait_until(lock, next, [this] { return FStop || FKick; });
     if (FStop)
       break;
     FKick = false;
+    next = std::chrono::steady_clock::now() + period;
     lock.unlock();
     {
       std::lock_guard io(FIoMutex);

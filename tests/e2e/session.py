@@ -12,18 +12,20 @@ come from there too: the clicks land where the widgets really are.
   session.py CALORIX XWIN --screenshots DIR  the same, slower, leaving
                                              graph/values/console/settings.png in DIR
 
-Runs itself under xvfb-run and dbus-run-session (the accessibility bus needs a
-session bus). Must run with Debian's /usr/bin/python3: pyatspi is its package.
+Runs itself under xvfb-run and dbus-run-session, through desktop.py. Must run
+with Debian's /usr/bin/python3: pyatspi is its package.
 """
 import os
 import re
 import shutil
-import subprocess
 import sys
-import tempfile
 import time
 
-TITLE = "Calorix v3.0 - Норвик"
+import desktop
+from desktop import (Failure, activate_main, answer, click, enabled, field, file_dialog,
+                     find, has_state, in_window, key, main_xid, number, press, run, step,
+                     text_of, type_text, value_rows, wait_for, window, xid)
+
 SAVE_TITLE = "Сохранение данных в файл"
 OPEN_TITLE = "Открытие файла данных"
 SETTINGS_TITLE = "Настройки программы"
@@ -34,203 +36,12 @@ if "--screenshots" in args:
     i = args.index("--screenshots")
     SHOTS = os.path.abspath(args[i + 1])
     del args[i:i + 2]
-BIN, XWIN = os.path.abspath(args[0]), os.path.abspath(args[1])
+BIN = os.path.abspath(args[0])
 
-if not os.environ.get("CALORIX_SESSION_WORK"):
-    # Outside: a home of its own (the window manager, the accessibility bus and
-    # the program's journal all write there), then the same script inside X.
-    work = tempfile.mkdtemp(prefix="calorix-session-")
-    home = os.path.join(work, "home")
-    runtime = os.path.join(work, "run")
-    os.makedirs(home)
-    os.makedirs(runtime, mode=0o700)
-    env = dict(os.environ, CALORIX_SESSION_WORK=work, HOME=home,
-               XDG_CONFIG_HOME=os.path.join(home, ".config"),
-               XDG_CACHE_HOME=os.path.join(home, ".cache"),
-               XDG_STATE_HOME=os.path.join(home, ".local/state"), XDG_RUNTIME_DIR=runtime,
-               QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1",
-               ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "detect_leaks=0"))
-    env.pop("QT_QPA_PLATFORM", None)
-    try:
-        # -a looks for a free display from -n on: apart from the other tests' searches.
-        rc = subprocess.run(["xvfb-run", "-a", "-n", str(100 + os.getpid() % 800),
-                             "-s", "-screen 0 1280x1024x24",
-                             "dbus-run-session", "--", sys.executable] + sys.argv,
-                            env=env, timeout=300).returncode
-    except subprocess.TimeoutExpired:
-        print("FAIL: the session did not end")
-        rc = 1
-    shutil.rmtree(work, ignore_errors=True)
-    sys.exit(rc)
-
+work = desktop.enter_session("calorix-session-", args[1])
 import pyatspi  # noqa: E402  (only inside the session bus)
 
-work = os.environ["CALORIX_SESSION_WORK"]
-started = time.monotonic()
-prog = None
-wm = None
 log_path = os.path.join(work, "out.log")
-
-
-class Failure(Exception):
-    pass
-
-
-def step(text):
-    print(f"[{time.monotonic() - started:5.1f}s] {text}", flush=True)
-
-
-def wait_for(cond, what, timeout=10.0, interval=0.1):
-    """Polls cond until it returns something true; fails naming what was awaited."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = cond()
-        if value:
-            return value
-        if prog is not None and prog.poll() is not None:
-            raise Failure(f"the program ended (status {prog.returncode}) while waiting for {what}")
-        if time.monotonic() > deadline:
-            raise Failure(f"timed out after {timeout:.0f}s waiting for {what}")
-        time.sleep(interval)
-
-
-def run(*cmd):
-    return subprocess.run(cmd, check=True, capture_output=True, text=True).stdout
-
-
-# --- The accessibility tree --------------------------------------------------
-
-def app():
-    desktop = pyatspi.Registry.getDesktop(0)
-    for i in range(desktop.childCount):
-        a = desktop.getChildAtIndex(i)
-        try:
-            if a is not None and a.get_process_id() == prog.pid:
-                return a
-        except Exception:
-            pass
-    return None
-
-
-def walk(acc):
-    yield acc
-    for i in range(acc.childCount):
-        child = acc.getChildAtIndex(i)
-        if child is not None:
-            yield from walk(child)
-
-
-def find(role=None, name=None, within=None, showing=True):
-    """The first node with that role and name (fresh from the program, not a cache)."""
-    try:
-        root = within or app()
-        if root is None:
-            return None
-        root.clearCache()
-        for acc in walk(root):
-            if role and acc.getRoleName() != role:
-                continue
-            if name is not None and acc.name != name:
-                continue
-            if showing and not acc.getState().contains(pyatspi.STATE_SHOWING):
-                continue
-            return acc
-    except Exception:  # a node went away while walking: the caller polls again
-        return None
-    return None
-
-
-def window(name, role=None):
-    a = app()
-    if a is None:
-        return None
-    a.clearCache()
-    for i in range(a.childCount):
-        w = a.getChildAtIndex(i)
-        # A hidden dialog stays in the tree: only a window on the screen counts.
-        if (w is not None and w.name == name and (role is None or w.getRoleName() == role)
-                and w.getState().contains(pyatspi.STATE_SHOWING)):
-            return w
-    return None
-
-
-def text_of(acc):
-    acc.clearCache()
-    t = acc.queryText()
-    return t.getText(0, t.characterCount)
-
-
-def field(name):
-    """The text of the one-line edit labelled name."""
-    acc = find("text", name)
-    return text_of(acc) if acc else None
-
-
-def number(text):
-    try:
-        return float(text.replace(",", "."))
-    except (AttributeError, ValueError):
-        return None
-
-
-def has_state(acc, state):
-    acc.clearCache()
-    return acc.getState().contains(state)
-
-
-def enabled(acc):
-    return has_state(acc, pyatspi.STATE_ENABLED)
-
-
-def in_window(title, role, name=None):
-    """A node inside the window with that title, None while the window is not there."""
-    w = window(title)
-    return w and find(role, name, within=w)
-
-
-def value_rows():
-    frame = window(TITLE, "frame")
-    table = frame and find("table", within=frame, showing=False)
-    if table is None:
-        return None
-    table.clearCache()
-    return table.queryTable().nRows
-
-
-# --- The X keyboard and mouse --------------------------------------------------
-
-def click(acc, button=1):
-    e = acc.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
-    if e.width <= 0 or e.height <= 0:
-        raise Failure(f"{acc.getRoleName()} '{acc.name}' has no place on the screen")
-    run("xdotool", "mousemove", "--sync", str(e.x + e.width // 2), str(e.y + e.height // 2),
-        "click", str(button))
-
-
-def press(role, name, within=None):
-    click(wait_for(lambda: find(role, name, within), f"{role} '{name}'"))
-
-
-def key(*keys):
-    run("xdotool", "key", "--clearmodifiers", *keys)
-
-
-def type_text(text):
-    run("xdotool", "type", "--delay", "20", text)
-
-
-def xid(title):
-    """The X id of the window on the screen with that title, or None."""
-    out = subprocess.run([XWIN, "id", title], capture_output=True, text=True).stdout.split()
-    return out[0] if out else None
-
-
-def main_xid():
-    return xid(TITLE)
-
-
-def activate_main():
-    run("xdotool", "windowactivate", "--sync", wait_for(main_xid, "the main X window"))
 
 
 def screenshot(name, window_id=None, frame=False):
@@ -242,36 +53,6 @@ def screenshot(name, window_id=None, frame=False):
     path = os.path.join(SHOTS, name)
     run("import", *(["-frame"] if frame else []), "-window", window_id or main_xid(), path)
     step(f"screenshot {path}")
-
-
-def x_window(title):
-    return subprocess.run([XWIN, "find", title]).returncode == 0
-
-
-def file_dialog(title, path):
-    """Types the full path into the Qt file dialog and accepts it."""
-    wait_for(lambda: window(title), f"the dialog '{title}'")
-    edit = wait_for(lambda: in_window(title, "text"), "the dialog's file name edit")
-    wait_for(lambda: has_state(edit, pyatspi.STATE_FOCUSED), "the file name edit to take the focus",
-             timeout=5)
-    type_text(path)
-    # The completer may take the first Enter for itself.
-    for _ in range(3):
-        if not window(title):
-            return
-        key("Return")
-        try:
-            wait_for(lambda: not window(title), "the dialog to close", timeout=2)
-            return
-        except Failure:
-            pass
-    raise Failure(f"the dialog '{title}' did not take the path {path}")
-
-
-def answer(title, button):
-    dlg = wait_for(lambda: window(title), f"the question '{title}'")
-    press("push button", button, within=dlg)
-    wait_for(lambda: not window(title), f"the question '{title}' to go")
 
 
 # --- The session ----------------------------------------------------------------
@@ -295,21 +76,13 @@ def check_file(path, rows):
 
 
 def session():
-    global prog, wm
     shutil.copy(BIN, os.path.join(work, "calorix"))  # Calorix.ini is written beside it
-    wm = subprocess.Popen(["openbox", "--sm-disable"], stdout=subprocess.DEVNULL,
-                          stderr=subprocess.DEVNULL)
-    wait_for(lambda: "window id" in subprocess.run(
-        ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], capture_output=True, text=True).stdout,
-        "the window manager")
-    pyatspi.Registry.getDesktop(0)  # starts the accessibility bus before the program looks
-    with open(log_path, "wb") as log:
-        prog = subprocess.Popen([os.path.join(work, "calorix"), "--simulate"], cwd=work,
-                                stdout=log, stderr=subprocess.STDOUT)
+    desktop.start_window_manager()
+    prog = desktop.start_program(os.path.join(work, "calorix"), "--simulate", log=log_path,
+                                 cwd=work)
 
     step("waiting for the window and the simulated thermostat")
-    wait_for(lambda: x_window(TITLE), f"the window '{TITLE}'", timeout=30)
-    wait_for(lambda: window(TITLE, "frame"), "the window in the accessibility tree", timeout=20)
+    desktop.wait_for_main_window()
     wait_for(lambda: find("label", "Термостат: SIM0001"), "the thermostat to be selected")
     wait_for(lambda: number(field("Уставка, °C")) == 25.0, "the setpoint read from it")
     wait_for(lambda: number(field("Температура, °C")), "a temperature")
@@ -415,6 +188,14 @@ def session():
     step("closing with the record unsaved (Alt+F4, the window manager's close)")
     activate_main()
     key("alt+F4")
+    try:
+        wait_for(lambda: window("Confirm"), "the close question", timeout=8)
+    except Failure:
+        # A key can be lost in the window manager's grab on a busy machine:
+        # once more, then the test goes on as if it had arrived.
+        step("no close question yet: Alt+F4 again")
+        activate_main()
+        key("alt+F4")
     answer("Confirm", "No")
     status = prog.wait(timeout=20)
     if status != 0:
@@ -427,42 +208,8 @@ def session():
         if k not in text:
             raise Failure(f"{k} missing from Calorix.ini:\n{text}")
     check_file(saved, rows)  # "No" saved nothing over it
-    out = open(log_path, "rb").read().decode(errors="replace")
-    if "Sanitizer" in out or "runtime error" in out:
-        raise Failure("sanitizer report:\n" + out)
+    desktop.check_log_clean()
     step("closed, status 0")
 
 
-def dump_failure():
-    try:
-        shot = os.path.join(os.getcwd(), "e2e_session_failure.png")
-        subprocess.run(["import", "-window", "root", shot], timeout=10)
-        print("screen at the failure:", shot)
-    except Exception:
-        pass
-    try:
-        a = app()
-        if a is not None:
-            for acc in walk(a):
-                print("  ", acc.getRoleName(), repr(acc.name))
-    except Exception:
-        pass
-    if os.path.exists(log_path):
-        print("program output:\n" + open(log_path, errors="replace").read())
-
-
-ok = False
-try:
-    session()
-    ok = True
-except (Failure, subprocess.SubprocessError, OSError) as e:
-    print("FAIL:", e)
-    dump_failure()
-finally:
-    for p in (prog, wm):
-        if p is not None and p.poll() is None:
-            p.kill()
-            p.wait()
-step("done")
-print("1 passed, 0 failed" if ok else "0 passed, 1 failed")
-sys.exit(0 if ok else 1)
+desktop.main(session, "e2e_session")
