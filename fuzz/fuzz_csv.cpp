@@ -9,6 +9,7 @@
 
 #include "app/NumberFormat.h"
 #include "files/MeasurementFile.h"
+#include "fuzz/Allowance.h"
 
 namespace calorix {
 namespace {
@@ -49,8 +50,7 @@ void CheckRoundTrip(const TFileSample& sample, const TFormatSettings& local, con
     if (!(std::isnan(v) ? std::isnan(got.Value) : got.Value == v))
       Fail("special value changed on the way back", v, got.Value);
   } else if (std::fabs(v) < 1e300) {
-    const double allowed = std::max(0.005, 6e-8 * std::fabs(v)) * (1 + 1e-9);
-    if (!(std::fabs(got.Value - v) <= allowed))
+    if (!(std::fabs(got.Value - v) <= fuzz::Fixed2Allowance(v)))
       Fail("value changed on the way back", v, got.Value);
   }
 }
