@@ -3,11 +3,12 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-svg-dev libqcustomplot-dev
-  libpcre2-dev libudev-dev)
+  libpcre2-dev libudev-dev libmosquitto-dev qt6-tools-dev qt6-l10n-tools qt6-translations-l10n)
 # The end-to-end session test also needs a window manager, xprop, and the
 # accessibility bus with its Python client to read the window's widgets.
 TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth xdotool libx11-dev python3
-  openbox x11-utils dbus-daemon python3-pyatspi)
+  openbox x11-utils dbus-daemon python3-pyatspi mosquitto mosquitto-clients python3-pyvisa
+  python3-pyvisa-py)
 
 # Installs the given Debian packages that are not installed yet.
 ensure_packages() {
@@ -32,7 +33,11 @@ configure_and_build() {
   local dir="$1"
   shift
   if [ ! -f "$dir/build.ninja" ]; then
-    cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >&2
+    # ccache, where installed, lets several checkouts share their compiled objects.
+    local launcher=()
+    command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache
+      -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+    cmake -S "$ROOT" -B "$dir" -G Ninja "${launcher[@]}" "$@" >&2
   fi
   cmake --build "$dir" --parallel "$(nproc)" >&2
 }
