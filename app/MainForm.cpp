@@ -571,6 +571,13 @@ void TMainFrm::ApplyPollTime() {
   DataTimer->SetInterval(FPollTime);
 }
 
+void TMainFrm::SetSettingsForm(TSettingsFrm* form) {
+  FSettingsForm = form;
+  if (!form)
+    return;
+  // Each subsystem adds its group of settings here (app/MainForm<Subsystem>.cpp).
+}
+
 void TMainFrm::SettingsBtnClick() {
   if (!FSettingsForm)
     return;

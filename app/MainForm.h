@@ -3,6 +3,7 @@
 // events. The subsystems' logic lives in plain classes (link/, chart/, files/,
 // console/); the handlers here wire the window's controls to them.
 #include "app/Clock.h"
+#include "app/CommandLine.h"
 #include "app/Helper.h"
 #include "app/NumberFormat.h"
 #include "app/Prompts.h"
@@ -17,6 +18,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QAction;
@@ -58,6 +60,9 @@ struct TMainFrmOptions {
   QString JournalFolder;
   // How often the journal is written to the disk, milliseconds.
   int JournalPeriodMs = 5000;
+  // Named on the command line: switch these on for this run, whatever the settings file says.
+  std::optional<TEndpoint> Remote;  // the SCPI server
+  std::optional<TEndpoint> Mqtt;    // the MQTT broker
 };
 
 class TMainFrm : public QMainWindow, private TRequestQueueHost {
@@ -74,7 +79,8 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   void EnableConsole(bool enabled);
   void ApplyPollTime();
   void SettingsBtnClick();
-  void SetSettingsForm(TSettingsFrm* form) { FSettingsForm = form; }
+  // Also adds the settings groups of the other subsystems to the dialog.
+  void SetSettingsForm(TSettingsFrm* form);
 
   // --- Thermostat discovery and selection
   void HidControllerArrival(TJvHidDevice* HidDev);

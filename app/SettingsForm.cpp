@@ -66,12 +66,27 @@ TSettingsFrm::TSettingsFrm(QWidget* parent, int& pollTime)
 
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(GroupBox1);
+  FSectionsLayout = new QVBoxLayout;
+  layout->addLayout(FSectionsLayout);
+  // Why OK did not close the dialog; said here rather than in a box of its own.
+  FSectionError = new QLabel(this);
+  FSectionError->setObjectName(QStringLiteral("SectionError"));
+  FSectionError->setStyleSheet(QStringLiteral("color: #c00000"));
+  FSectionError->setWordWrap(true);
+  FSectionError->hide();
+  layout->addWidget(FSectionError);
   layout->addStretch();
   layout->addLayout(buttons);
 
   setTabOrder(edPollingTime, OkBtn);
   setTabOrder(OkBtn, CancelBtn);
   resize(356, 110);
+}
+
+void TSettingsFrm::AddSection(TSettingsSection section) {
+  FSectionsLayout->addWidget(section.Widget);
+  FSections.push_back(std::move(section));
+  adjustSize();
 }
 
 void TSettingsFrm::showEvent(QShowEvent* event) {
@@ -95,6 +110,11 @@ void TSettingsFrm::FormActivate() {
   // Every showing starts from the current period, not from the text typed
   // before an earlier cancel.
   edPollingTime->setText(QString::number(FPollTime));
+  FSectionError->hide();
+  for (const auto& section : FSections) {
+    if (section.Load)
+      section.Load();
+  }
   edPollingTime->setFocus(Qt::ActiveWindowFocusReason);
   edPollingTime->selectAll();
 }
@@ -134,7 +154,19 @@ bool TSettingsFrm::FormShortCut(const QKeyEvent& key) {
 }
 
 void TSettingsFrm::OkBtnClick() {
+  for (const auto& section : FSections) {
+    const QString error = section.Check ? section.Check() : QString();
+    if (!error.isEmpty()) {
+      FSectionError->setText(error);
+      FSectionError->show();
+      return;
+    }
+  }
   FPollTime = PollTimeFromText(edPollingTime->text());
+  for (const auto& section : FSections) {
+    if (section.Apply)
+      section.Apply();
+  }
   accept();
 }
 

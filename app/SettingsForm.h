@@ -1,13 +1,29 @@
 #pragma once
-// The settings dialog: the thermostat's poll period, limited to 1000..60000 ms.
+// The settings dialog: the thermostat's poll period, limited to 1000..60000 ms,
+// and below it the groups of settings the other parts of the program add.
 #include <QDialog>
+
+#include <functional>
+#include <vector>
 
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QVBoxLayout;
 
 namespace calorix {
+
+// A group of settings shown below the poll period. Load fills its controls
+// each time the dialog opens; Apply takes them at OK and returns an empty text,
+// or the reason they cannot be taken (the dialog then shows it below the
+// groups and stays open, and no section's settings are taken).
+struct TSettingsSection {
+  QWidget* Widget = nullptr;  // reparented to the dialog
+  std::function<void()> Load;
+  std::function<QString()> Check;  // may be empty: nothing to refuse
+  std::function<void()> Apply;
+};
 
 class TSettingsFrm : public QDialog {
   Q_OBJECT
@@ -15,6 +31,8 @@ class TSettingsFrm : public QDialog {
   // pollTime is the main window's poll period: shown each time the dialog
   // opens, written by OK only. With a parent the dialog opens centred on it.
   TSettingsFrm(QWidget* parent, int& pollTime);
+
+  void AddSection(TSettingsSection section);
 
   QGroupBox* GroupBox1;
   QLabel* Label1;
@@ -35,6 +53,9 @@ class TSettingsFrm : public QDialog {
   void OkBtnClick();
 
   int& FPollTime;
+  QVBoxLayout* FSectionsLayout = nullptr;
+  QLabel* FSectionError = nullptr;
+  std::vector<TSettingsSection> FSections;
 };
 
 }  // namespace calorix

@@ -1,6 +1,7 @@
 // Program entry: the application object, the main window, the settings dialog
 // and the message loop. An exception that escapes an event handler is shown in
 // an error box and the program goes on.
+#include "app/CommandLine.h"
 #include "app/Helper.h"
 #include "app/MainForm.h"
 #include "app/QtPrompts.h"
@@ -40,35 +41,35 @@ class TApplication final : public QApplication {
 };
 
 // The HID devices: real ones through hidraw, simulated thermostats with
-// --simulate (one plain thermostat) or --simulate=thermostat,adapter,..., or
-// devices played by an outside program with --hid-emulator=PATH.
-std::unique_ptr<calorix::IHidPlatform> MakePlatform(const QStringList& args,
+// --simulate, or devices played by an outside program with --hid-emulator=PATH.
+std::unique_ptr<calorix::IHidPlatform> MakePlatform(const calorix::TCommandLine& line,
                                                     std::shared_ptr<calorix::IClock> clock,
                                                     calorix::TMainFrm*& window) {
-  for (const QString& a : args) {
-    if (a.startsWith(QLatin1String("--hid-emulator="))) {
-      return calorix::MakeEmulatorPlatform(a.section('=', 1), [&window](const QString& status) {
-        if (window)
-          window->SetStatusText(1, status);
-      });
-    }
-    if (a == QLatin1String("--simulate") || a.startsWith(QLatin1String("--simulate="))) {
-      const QString devices = a.contains('=') ? a.section('=', 1) : QStringLiteral("thermostat");
-      QString error;
-      auto platform = calorix::MakeSimulatedPlatform(devices, &error, clock);
-      if (!platform) {
-        std::fprintf(stderr, "calorix: %s\n", qPrintable(error));
-        std::exit(2);
-      }
-      return platform;
-    }
+  if (line.HidEmulator) {
+    return calorix::MakeEmulatorPlatform(*line.HidEmulator, [&window](const QString& status) {
+      if (window)
+        window->SetStatusText(1, status);
+    });
   }
+  if (line.Simulate)
+    return calorix::MakeSimulatedPlatform(*line.Simulate, nullptr, clock);
   return calorix::MakeLinuxPlatform();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The command line is read before any window or display connection exists,
+  // so --help and a malformed option work without a desktop.
+  QStringList args;
+  for (int i = 0; i < argc; ++i)
+    args << QString::fromLocal8Bit(argv[i]);
+  const calorix::TCommandLineResult line = calorix::ParseCommandLine(args);
+  if (line.ExitCode >= 0) {
+    std::fputs(line.Output.toLocal8Bit().constData(), stdout);
+    std::fputs(line.Error.toLocal8Bit().constData(), stderr);
+    return line.ExitCode;
+  }
   TApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Calorix"));
   try {
@@ -80,7 +81,9 @@ int main(int argc, char** argv) {
     options.IniFileName = calorix::IniFileName();
     options.JournalFolder = calorix::JournalFolder();
     calorix::TMainFrm* window = nullptr;
-    options.Platform = MakePlatform(QCoreApplication::arguments(), clock, window);
+    options.Platform = MakePlatform(line.Options, clock, window);
+    options.Remote = line.Options.Remote;
+    options.Mqtt = line.Options.Mqtt;
 
     auto mainFrm = std::make_unique<calorix::TMainFrm>(std::move(options));
     calorix::MainFrm = window = mainFrm.get();

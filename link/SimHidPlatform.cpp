@@ -132,29 +132,39 @@ void TSimHidPlatform::SetChangeCallback(std::function<void()> callback) {
   FCallback = std::move(callback);
 }
 
-std::unique_ptr<IHidPlatform> MakeSimulatedPlatform(const QString& devices, QString* error,
-                                                    std::shared_ptr<IClock> clock) {
-  std::vector<TSimFraming> kinds;
+bool ParseSimulatedDevices(const QString& devices, std::vector<TSimFraming>* kinds,
+                           QString* error) {
+  std::vector<TSimFraming> found;
   const QString list = devices.trimmed();
   if (list.isEmpty()) {
-    kinds.push_back(TSimFraming::Plain);
+    found.push_back(TSimFraming::Plain);
   } else {
     for (const QString& raw : list.split(u',')) {
       const QString word = raw.trimmed().toLower();
       if (word == u"thermostat") {
-        kinds.push_back(TSimFraming::Plain);
+        found.push_back(TSimFraming::Plain);
       } else if (word == u"adapter") {
-        kinds.push_back(TSimFraming::Adapter);
+        found.push_back(TSimFraming::Adapter);
       } else {
         if (error) {
           *error = QStringLiteral(
                        "--simulate: неизвестное устройство \"%1\" (допустимы thermostat и adapter)")
                        .arg(raw.trimmed());
         }
-        return nullptr;
+        return false;
       }
     }
   }
+  if (kinds)
+    *kinds = std::move(found);
+  return true;
+}
+
+std::unique_ptr<IHidPlatform> MakeSimulatedPlatform(const QString& devices, QString* error,
+                                                    std::shared_ptr<IClock> clock) {
+  std::vector<TSimFraming> kinds;
+  if (!ParseSimulatedDevices(devices, &kinds, error))
+    return nullptr;
   auto platform = std::make_unique<TSimHidPlatform>(std::move(clock));
   uint32_t seed = 1;
   for (TSimFraming kind : kinds) {

@@ -49,6 +49,11 @@ class TSimHidPlatform final : public IHidPlatform {
   int FEnumerations = 0;
 };
 
+// The kinds of device named by "--simulate=..." ("" = one thermostat); false
+// and a message in error for an unknown word.
+bool ParseSimulatedDevices(const QString& devices, std::vector<TSimFraming>* kinds,
+                           QString* error = nullptr);
+
 // The devices of "--simulate" ("" = one thermostat) or "--simulate=thermostat,adapter,...".
 // Unknown words give nullptr and a message in error.
 std::unique_ptr<IHidPlatform> MakeSimulatedPlatform(const QString& devices,
