@@ -510,6 +510,7 @@ void TMainFrm::ShowDisconnected() {
   stTemp->clear();
   edSet->clear();
   stAlarm->clear();
+  emit SelectionChanged();
 }
 
 void TMainFrm::EnableConsole(bool enabled) {
@@ -592,6 +593,22 @@ void TMainFrm::QueueRequest(TRequestKind kind, const std::string& text) {
   FRequests.QueueRequest(kind, text);
 }
 
+void TMainFrm::QueueRequest(TRequestKind kind, const std::string& text, TRequestDoneHandler done) {
+  const std::uint64_t ticket = ++FLastTicket;
+  FTickets.emplace(ticket, std::move(done));
+  FRequests.QueueRequest(kind, text, ticket);
+}
+
+void TMainFrm::RequestDone(const TRequestDone& done) {
+  auto it = FTickets.find(done.Ticket);
+  if (it == FTickets.end())
+    return;
+  TRequestDoneHandler handler = std::move(it->second);
+  FTickets.erase(it);
+  if (handler)
+    handler(done);
+}
+
 void TMainFrm::WriteRequest(const std::string& text) {
   FRequests.WriteRequest(text);
 }
@@ -630,6 +647,7 @@ void TMainFrm::ConsoleAnswer(const std::string& line) {
 
 void TMainFrm::SwitchedOff() {
   SetStatusText(1, LoadStr(1033));
+  emit ThermostatSwitchedOff();
 }
 
 }  // namespace calorix

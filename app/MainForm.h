@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 class QAction;
@@ -96,6 +97,10 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
 
   // --- Request queue, polling and time-outs
   void QueueRequest(TRequestKind kind, const std::string& text);
+  // A request whose asker (a temperature program, a remote client) hears how
+  // it ended, once, on the UI thread; its error statuses raise no box.
+  using TRequestDoneHandler = std::function<void(const TRequestDone&)>;
+  void QueueRequest(TRequestKind kind, const std::string& text, TRequestDoneHandler done);
   void WriteRequest(const std::string& text);
   void DataTimerTimer();
   void TimeoutTimer();
@@ -103,6 +108,8 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   void ShowError(const QString& text) override;
 
   // --- Setpoint and protection status
+  double Setpoint() const { return FSetpoint; }    // as last read back; NaN when unreadable
+  double ReadyBand() const { return FReadyBand; }  // as last read
   void ShowTemperature(const QString& value);
   void ShowSetpoint(const QString& value);
   void SetReadyBand(const QString& value);
@@ -224,6 +231,17 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   QString StatusText(int panel) const;
   void SetStatusText(int panel, const QString& text);
 
+ signals:
+  // Readings as the window shows them, for the subsystems that follow the
+  // thermostat (programs, remote clients, publishing).
+  void TemperatureRead(double value);  // every polled temperature, NaN when unreadable
+  void SetpointRead(double value);     // every setpoint read-back
+  void ProtectionRead(int bits);       // the protection status: bit 0 overheating ... bit 5 sensor
+  void ReadyBandRead(double value);
+  void SelectionChanged();       // another thermostat, or none, is selected
+  void ThermostatSwitchedOff();  // status 6
+  void RecordingChanged(bool recording);
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -263,6 +281,7 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   void Dispatch(TRequestKind kind, const std::string& value) override;
   void ConsoleAnswer(const std::string& line) override;
   void SwitchedOff() override;
+  void RequestDone(const TRequestDone& done) override;
 
   IPrompts& FPrompts;
   TConsole* FConsole = nullptr;  // owned by the window
@@ -286,6 +305,8 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   TCommandHistory FHistory;
   TBytes FReport;
   TRequestQueue FRequests;
+  std::uint64_t FLastTicket = 0;
+  std::unordered_map<std::uint64_t, TRequestDoneHandler> FTickets;
   QStringList FStatusTexts;
   QStringList FAlarmTexts;
   double FReadyBand = 0.1;

@@ -52,6 +52,7 @@ void TMainFrm::RecordBtnClick() {
     FRecording = false;
     if (FJournal)
       FJournal->WriteSoon();  // on the writer thread: Stop does not wait for the disk
+    emit RecordingChanged(false);
   } else {
     OpenGraphBtn->setEnabled(false);
     SaveGraphBtn->setEnabled(false);
@@ -60,6 +61,7 @@ void TMainFrm::RecordBtnClick() {
     FRecording = true;
     // Continuing a record leaves no gap for the pause.
     FTimeBase = FClock.Now() - RecordLength();
+    emit RecordingChanged(true);
   }
 }
 

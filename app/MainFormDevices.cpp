@@ -135,6 +135,7 @@ void TMainFrm::ShowConnected() {
   SetStatusText(1, QString());
   if (!FSelectedDevice->HasReadWriteAccess() && !FSelectedDevice->AccessError().isEmpty())
     SetStatusText(1, FSelectedDevice->AccessError());
+  emit SelectionChanged();
 }
 
 void TMainFrm::WriteAdapterSetup() {

@@ -42,15 +42,18 @@ void TMainFrm::ShowTemperature(const QString& value) {
   pal.setColor(QPalette::Text, outside ? QColor(255, 0, 0) : QColor(0, 128, 0));
   stTemp->setPalette(pal);
   AddSample(FClock.Now() - FTimeBase, t);
+  emit TemperatureRead(t);
 }
 
 void TMainFrm::ShowSetpoint(const QString& value) {
   FSetpoint = ParseFloatValue(value, FDotFormat);
   edSet->setText(FormatFixed2(FSetpoint, FLocalFormat));
+  emit SetpointRead(FSetpoint);
 }
 
 void TMainFrm::SetReadyBand(const QString& value) {
   FReadyBand = ParseFloatValue(value, FDotFormat);
+  emit ReadyBandRead(FReadyBand);
 }
 
 void TMainFrm::ShowAlarm(const QString& value) {
@@ -64,6 +67,12 @@ void TMainFrm::ShowAlarm(const QString& value) {
     }
   }
   stAlarm->setText(result);
+  int flags = 0;
+  for (int bit = 0; bit < 31 && bit < value.size(); ++bit) {
+    if (value.at(value.size() - 1 - bit) == QLatin1Char('1'))
+      flags |= 1 << bit;
+  }
+  emit ProtectionRead(flags);
 }
 
 bool TMainFrm::edSetKeyPress(QChar key) {

@@ -28,6 +28,10 @@ enum TRequestKind {
 struct TRequest {
   TRequestKind Kind;
   std::string Text;
+  // Non-zero for a request whose end its asker wants to hear of (a temperature
+  // program, a remote client): the queue tells the host how it ended, and an
+  // error status goes there instead of into an error box.
+  std::uint64_t Ticket = 0;
 };
 
 // The request lines the program issues itself.

@@ -8,11 +8,37 @@ namespace calorix {
 TRequestQueue::TRequestQueue(TRequestQueueHost& host, QStringList statusTexts)
     : FHost(host), FStatusTexts(std::move(statusTexts)) {}
 
-void TRequestQueue::QueueRequest(TRequestKind kind, std::string text) {
-  if (!FHost.HasDevice() || text.empty())
+void TRequestQueue::QueueRequest(TRequestKind kind, std::string text, std::uint64_t ticket) {
+  if (!FHost.HasDevice() || text.empty()) {
+    Done(TRequest{kind, {}, ticket}, TRequestOutcome::Dropped);
+    TellDone();
     return;
-  FRequests.push_back(TRequest{kind, std::move(text)});
+  }
+  FRequests.push_back(TRequest{kind, std::move(text), ticket});
   WriteHead();
+}
+
+void TRequestQueue::Done(const TRequest& request, TRequestOutcome outcome, int status,
+                         std::string value) {
+  if (request.Ticket != 0)
+    FDone.push_back(TRequestDone{request.Ticket, request.Kind, outcome, status, std::move(value)});
+}
+
+void TRequestQueue::DropAll() {
+  for (const TRequest& r : FRequests)
+    Done(r, TRequestOutcome::Dropped);
+}
+
+// Told outside any scan, so the host may queue new requests from it.
+void TRequestQueue::TellDone() {
+  if (FScanDepth > 0)
+    return;
+  while (!FDone.empty()) {
+    std::vector<TRequestDone> done;
+    done.swap(FDone);
+    for (const TRequestDone& d : done)
+      FHost.RequestDone(d);
+  }
 }
 
 void TRequestQueue::WriteRequest(const std::string& text) {
@@ -56,29 +82,38 @@ void TRequestQueue::PollTick(bool pollTimerEnabled) {
   }
 }
 
-void TRequestQueue::HandleAnswer(TRequestKind kind, const std::string& line, bool overflowed,
+void TRequestQueue::HandleAnswer(const TRequest& request, const std::string& line, bool overflowed,
                                  QStringList& errors) {
-  if (overflowed) {
-    errors << UnexpectedAnswerText();
+  // A request with a ticket has its asker told of an error instead of a box.
+  const bool quiet = request.Ticket != 0;
+  std::vector<std::string> fields;
+  if (!overflowed)
+    fields = SplitFields(line);
+  if (overflowed || fields.size() < 2) {
+    if (quiet)
+      Done(request, TRequestOutcome::ErrorStatus, -1);
+    else
+      errors << UnexpectedAnswerText();
     return;
   }
-  std::vector<std::string> fields = SplitFields(line);
-  if (fields.size() < 2) {
-    errors << UnexpectedAnswerText();
-    return;
-  }
-  if (kind == rkConsole) {
+  if (request.Kind == rkConsole) {
     FHost.ConsoleAnswer(line);
+    Done(request, TRequestOutcome::Answered, 0, line);
     return;
   }
   const int status = ReadStatus(fields[1]);
   if (status == 0) {
     static const std::string kNoValue;
-    FHost.Dispatch(kind, fields.size() > 2 ? fields[2] : kNoValue);
+    const std::string& value = fields.size() > 2 ? fields[2] : kNoValue;
+    FHost.Dispatch(request.Kind, value);
+    Done(request, TRequestOutcome::Answered, 0, value);
   } else if (status == 6) {
+    Done(request, TRequestOutcome::ErrorStatus, 6);
     Clear();
     FHost.StopPolling();
     FHost.SwitchedOff();
+  } else if (quiet) {
+    Done(request, TRequestOutcome::ErrorStatus, status);
   } else {
     errors << StatusErrorText(status, FStatusTexts);
   }
@@ -99,10 +134,10 @@ void TRequestQueue::InputReport(const std::uint8_t* data, std::size_t size) {
                     [&](const std::string& line, bool overflowed) {
                       if (FRequests.empty())
                         return false;
-                      const TRequestKind kind = FRequests.front().Kind;
+                      const TRequest head = std::move(FRequests.front());
                       PopHead();
                       ++answered;
-                      HandleAnswer(kind, line, overflowed, errors);
+                      HandleAnswer(head, line, overflowed, errors);
                       return true;
                     });
   }
@@ -117,6 +152,7 @@ void TRequestQueue::InputReport(const std::uint8_t* data, std::size_t size) {
   }
   // Boxes come last: the queue is settled, so whatever runs while a box is
   // open (poll ticks, time-outs, new requests) sees a consistent state.
+  TellDone();
   for (const QString& text : std::as_const(errors))
     FHost.ShowError(text);
 }
@@ -124,16 +160,21 @@ void TRequestQueue::InputReport(const std::uint8_t* data, std::size_t size) {
 void TRequestQueue::TimeoutExpired() {
   FHost.StopTimeout();
   FAssembler.Clear();
-  if (!FRequests.empty())
+  if (!FRequests.empty()) {
+    Done(FRequests.front(), TRequestOutcome::NoAnswer);
     PopHead();
+  }
   WriteHead();
+  TellDone();
 }
 
 void TRequestQueue::Clear() {
+  DropAll();
   FRequests.clear();
   FHeadWritten = false;
   FAssembler.Clear();
   FHost.StopTimeout();  // nothing is waiting for an answer any more
+  TellDone();
 }
 
 void TRequestQueue::DeviceGone() {

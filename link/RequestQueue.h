@@ -12,8 +12,25 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
 namespace calorix {
+
+// How a request with a ticket ended.
+enum class TRequestOutcome {
+  Answered,     // status 0; Value holds the value field
+  ErrorStatus,  // a status other than 0 (Status), or an answer that is no answer line (-1)
+  NoAnswer,     // the answer time-out expired
+  Dropped,      // never answered: the queue was cleared (switched off, device gone, console)
+};
+
+struct TRequestDone {
+  std::uint64_t Ticket = 0;
+  TRequestKind Kind = rkTemperature;
+  TRequestOutcome Outcome = TRequestOutcome::Answered;
+  int Status = 0;
+  std::string Value;
+};
 
 class TRequestQueueHost {
  public:
@@ -32,6 +49,9 @@ class TRequestQueueHost {
   virtual void SwitchedOff() = 0;  // show "Термостат выключен"
   // Modal error box; may run the event loop, and with it poll ticks and time-outs.
   virtual void ShowError(const QString& text) = 0;
+  // The end of a request with a ticket, told once the queue is settled (after
+  // Dispatch of its value, before any error box of the same report).
+  virtual void RequestDone(const TRequestDone& done) { (void)done; }
 };
 
 class TRequestQueue {
@@ -42,7 +62,7 @@ class TRequestQueue {
 
   // Appends a request; writes it at once when nothing is on the wire. Dropped
   // without a device, and dropped when empty (nothing could answer it).
-  void QueueRequest(TRequestKind kind, std::string text);
+  void QueueRequest(TRequestKind kind, std::string text, std::uint64_t ticket = 0);
   // Frames text by the device's framing, writes every report and restarts the
   // time-out. Nothing is written without a device or for an empty text; a
   // device too short to carry payload gets nothing, but the time-out still
@@ -72,8 +92,12 @@ class TRequestQueue {
  private:
   void WriteHead();
   void PopHead();
-  void HandleAnswer(TRequestKind kind, const std::string& line, bool overflowed,
+  void HandleAnswer(const TRequest& request, const std::string& line, bool overflowed,
                     QStringList& errors);
+  void Done(const TRequest& request, TRequestOutcome outcome, int status = 0,
+            std::string value = {});
+  void DropAll();
+  void TellDone();
 
   TRequestQueueHost& FHost;
   QStringList FStatusTexts;
@@ -81,7 +105,8 @@ class TRequestQueue {
   TAnswerAssembler FAssembler;
   int FPollCount = 0;
   bool FHeadWritten = false;
-  int FScanDepth = 0;  // > 0 while an input report is being scanned
+  int FScanDepth = 0;               // > 0 while an input report is being scanned
+  std::vector<TRequestDone> FDone;  // ends not yet told to the host
 };
 
 }  // namespace calorix

@@ -60,6 +60,11 @@ class TFakeHost : public TRequestQueueHost {
   }
   void ConsoleAnswer(const std::string& line) override { Events.push_back("c:" + line); }
   void SwitchedOff() override { Events.push_back("off"); }
+  void RequestDone(const TRequestDone& d) override {
+    static const char* const kOutcome[] = {"answered", "error", "no-answer", "dropped"};
+    Events.push_back("t" + std::to_string(d.Ticket) + ":" + kOutcome[int(d.Outcome)] + ":" +
+                     std::to_string(d.Status) + ":" + d.Value);
+  }
   void ShowError(const QString& text) override {
     Events.push_back("e:" + text.toStdString());
     if (OnError)
@@ -531,6 +536,52 @@ TEST_F(RequestQueueTest, GarbageReportsNeverStallOrOverflow) {
     ASSERT_TRUE(Q.Requests().empty() || Q.HeadWritten()) << "round " << round;
     ASSERT_EQ(Host.TimeoutRunning, !Q.Requests().empty()) << "round " << round;
   }
+}
+
+// A request with a ticket tells its asker how it ended, after the queue is
+// settled, and its errors never raise a box; the window's own requests still do.
+TEST_F(RequestQueueTest, TicketedRequestsTellHowTheyEnded) {
+  const std::string write = ":00000000 set.val wr 21.50\r";
+  Q.QueueRequest(rkSetpointWrite, write, 7);
+  Q.QueueRequest(rkSetpointRead, kSetRead, 8);
+  Host.TakeEvents();
+  Plain("00000000 0\r");
+  EXPECT_EQ(Host.TakeEvents(), (Events{"d2:", "w:" + kSetRead, "t7:answered:0:"}));
+  Plain("00000000 0 21.50\r");
+  EXPECT_EQ(Host.TakeEvents(), (Events{"d1:21.50", "t8:answered:0:21.50"}));
+
+  Q.QueueRequest(rkSetpointWrite, write, 9);
+  Q.QueueRequest(rkSetpointWrite, write);  // the window's own: a box
+  Host.TakeEvents();
+  Plain("00000000 4\r");
+  EXPECT_EQ(Host.TakeEvents(), (Events{"w:" + write, "t9:error:4:"}));
+  Plain("00000000 4\r");
+  const Events boxed = Host.TakeEvents();
+  ASSERT_EQ(boxed.size(), 1u);
+  EXPECT_EQ(boxed[0].rfind("e:", 0), 0u);
+
+  Q.QueueRequest(rkTemperature, kTemp, 10);
+  Plain("garbage without fields\r");
+  EXPECT_EQ(Host.TakeEvents(), (Events{"w:" + kTemp, "t10:error:-1:"}));
+
+  Q.QueueRequest(rkTemperature, kTemp, 11);
+  Q.QueueRequest(rkTemperature, kTemp, 12);
+  Host.TakeEvents();
+  Q.TimeoutExpired();
+  EXPECT_EQ(Host.TakeEvents(), (Events{"w:" + kTemp, "t11:no-answer:0:"}));
+  Q.Clear();
+  EXPECT_EQ(Host.TakeEvents(), Events{"t12:dropped:0:"});
+
+  // Switched off: the head ends with status 6, the rest are dropped.
+  Q.QueueRequest(rkSetpointRead, kSetRead, 13);
+  Q.QueueRequest(rkTemperature, kTemp, 14);
+  Host.TakeEvents();
+  Plain("00000000 6\r");
+  EXPECT_EQ(Host.TakeEvents(), (Events{"stop-poll", "off", "t13:error:6:", "t14:dropped:0:"}));
+
+  Host.Device = false;
+  Q.QueueRequest(rkTemperature, kTemp, 15);
+  EXPECT_EQ(Host.TakeEvents(), Events{"t15:dropped:0:"});
 }
 
 }  // namespace
