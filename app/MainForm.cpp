@@ -131,6 +131,7 @@ TMainFrm::TMainFrm(TMainFrmOptions options, QWidget* parent)
   FModified = false;
 
   ConnectHandlers();
+  ProgramCreate();
 
   // The controller posts its first scan now; it runs from the event loop, after FormCreate.
   HidController = new TJvHidDeviceController(std::move(options.Platform), this);
@@ -493,6 +494,7 @@ void TMainFrm::FormCreate() {
     ResetCatch();
     BuildCatchMenu();
     FConsole->StartUp();
+    ProgramFormCreate(ini);
     // Asked once the window is on the screen.
     QMetaObject::invokeMethod(
         this, [this] { Guarded([this] { AskRestoreJournal(); }); }, Qt::QueuedConnection);
@@ -554,6 +556,7 @@ void TMainFrm::FormClose() {
             ini.WriteInteger(chart, QStringLiteral("PollTime"), FPollTime);
   if (!ok)
     ReportIniFailure(FIniFileName);
+  ProgramFormClose(ini);
 }
 
 void TMainFrm::ReportIniFailure(const QString& path) {
@@ -577,6 +580,7 @@ void TMainFrm::SetSettingsForm(TSettingsFrm* form) {
   if (!form)
     return;
   // Each subsystem adds its group of settings here (app/MainForm<Subsystem>.cpp).
+  ProgramSettings(*form);
 }
 
 void TMainFrm::SettingsBtnClick() {

@@ -12,6 +12,7 @@
 #include "chart/TimeWindow.h"
 #include "link/HidPlatform.h"
 #include "link/RequestQueue.h"
+#include "program/Program.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -50,6 +51,8 @@ class TJvHidDevice;
 class TJvHidDeviceController;
 class TRegEx;
 class TRecordJournal;
+class TProgramControl;
+class TIniFile;
 
 // What the window is given from outside; tests pass their own.
 struct TMainFrmOptions {
@@ -168,6 +171,19 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   void SeriesClick(int series, std::size_t index, Qt::MouseButton button);
   int CatchIndex() const { return FCatchIndex; }
 
+  // --- Temperature programs
+  // Loads a program file as the page's open does, without questions.
+  bool ProgramLoad(const QString& path, QString* error);
+  // Starts when stopped (refused when a step is outside the limits, without a
+  // thermostat or without a program), resumes when paused.
+  bool ProgramRun(QString* error);
+  void ProgramPause();
+  void ProgramStop();
+  TProgramState ProgramState() const;
+  int ProgramStep() const;  // the running step, 1-based; 0 when stopped
+  QString ProgramName() const;
+  TProgramControl* Program() const { return FProgram; }
+
   // Runs a handler; an exception that escapes it is shown and the program goes on.
   void Guarded(const std::function<void()>& handler);
 
@@ -241,6 +257,7 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   void SelectionChanged();       // another thermostat, or none, is selected
   void ThermostatSwitchedOff();  // status 6
   void RecordingChanged(bool recording);
+  void ProgramChanged();  // state or step changed
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -269,6 +286,13 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   }
   void ShowLoadedRecord();
   int DeviceIndex(const TJvHidDevice* dev) const;
+  // Temperature programs (app/MainFormProgram.cpp).
+  friend class TProgramControl;
+  void ProgramCreate();
+  void ProgramFormCreate(const TIniFile& ini);
+  void ProgramFormClose(TIniFile& ini);
+  void ProgramSettings(TSettingsFrm& form);
+  bool ProgramAllowsSetpointChange();
 
   // TRequestQueueHost
   bool HasDevice() const override;
@@ -321,6 +345,7 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   TFormatSettings FDotFormat;
   TFormatSettings FCommaFormat;
   TFormatSettings FLocalFormat;
+  TProgramControl* FProgram = nullptr;  // owned by the window
 };
 
 // The program's one main window, set by the program entry.

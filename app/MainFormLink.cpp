@@ -82,6 +82,9 @@ bool TMainFrm::edSetKeyPress(QChar key) {
 }
 
 void TMainFrm::ChangeSetBtnClick() {
+  // A running program is paused first, or the setpoint is left alone.
+  if (!ProgramAllowsSetpointChange())
+    return;
   // The text goes on the wire as typed (comma made a point), but only when it
   // is a number: surrounding blanks and control characters are cut off, so a
   // pasted text cannot carry a second command.

@@ -1,0 +1,50 @@
+#pragma once
+// The window's side of temperature programs: it feeds the runner with the
+// window's readings, writes its setpoints through the request queue, keeps
+// the note of a running program on disk and shows the program's state.
+#include "program/Program.h"
+#include "program/Runner.h"
+
+#include <QObject>
+#include <QString>
+
+#include <vector>
+
+namespace calorix {
+
+class TMainFrm;
+class TTimer;
+
+class TProgramControl final : public QObject, private IProgramHost {
+  Q_OBJECT
+ public:
+  explicit TProgramControl(TMainFrm& window);
+
+  TProgramRunner& Runner() { return FRunner; }
+  const TProgramRunner& Runner() const { return FRunner; }
+  TSetpointLimits& Limits() { return FLimits; }
+  const QString& Path() const { return FPath; }
+  void SetPath(const QString& path) { FPath = path; }
+  // The note of a running program, beside the journal folder; empty: none kept.
+  QString StateFileName() const;
+  void WriteStateFile();
+  void RemoveStateFile();
+  // The planned curve as last handed to the chart, in clock days and °C.
+  const std::vector<TPlanPoint>& PlanPoints() const { return FPlan; }
+
+  TTimer* Timer = nullptr;
+
+ private:
+  void WriteSetpoint(double value) override;
+  void ProgramChanged() override;
+
+  TMainFrm& FWindow;
+  TProgramRunner FRunner;
+  TSetpointLimits FLimits;
+  QString FPath;
+  int FNotedStep = -1;
+  TProgramState FNotedState = TProgramState::Stopped;
+  std::vector<TPlanPoint> FPlan;
+};
+
+}  // namespace calorix
