@@ -170,6 +170,12 @@ void TMainFrm::ProgramFormCreate(const TIniFile& ini) {
 
 void TMainFrm::ProgramFormClose(TIniFile& ini) {
   const TSetpointLimits& limits = FProgram->Limits();
+  // The section appears once the limits differ from the defaults.
+  const TSetpointLimits defaults;
+  const bool had = !ini.ReadString(kSection, QStringLiteral("MinSetpoint"), QString()).isEmpty() ||
+                   !ini.ReadString(kSection, QStringLiteral("MaxSetpoint"), QString()).isEmpty();
+  if (!had && limits.Min == defaults.Min && limits.Max == defaults.Max)
+    return;
   if (!ini.WriteString(kSection, QStringLiteral("MinSetpoint"),
                        QString::number(limits.Min, 'g', 15)) ||
       !ini.WriteString(kSection, QStringLiteral("MaxSetpoint"),
