@@ -101,7 +101,8 @@ TMainFrm::TMainFrm(TMainFrmOptions options, QWidget* parent)
       FClock(*options.Clock),
       FIniFileName(options.IniFileName),
       FRequests(*this),
-      FJournalFolder(options.JournalFolder) {
+      FJournalFolder(options.JournalFolder),
+      FMqttOption(options.Mqtt) {
   setObjectName(QStringLiteral("MainFrm"));
   // Construction: fields start empty; the number formats come from the locale.
   FLocalFormat = TFormatSettings::FromLocale(QLocale::system());
@@ -495,6 +496,7 @@ void TMainFrm::FormCreate() {
     BuildCatchMenu();
     FConsole->StartUp();
     ProgramFormCreate(ini);
+    SetUpPublish(ini);
     // Asked once the window is on the screen.
     QMetaObject::invokeMethod(
         this, [this] { Guarded([this] { AskRestoreJournal(); }); }, Qt::QueuedConnection);
@@ -553,7 +555,8 @@ void TMainFrm::FormClose() {
   bool ok = ini.WriteInteger(chart, QStringLiteral("RAxis"), TrackBar->value()) &&
             ini.WriteInteger(chart, QStringLiteral("Frame"), FWindow.FrameIndex()) &&
             ini.WriteInteger(chart, QStringLiteral("MaxY"), MaxYToSetting(FScaleMaxY)) &&
-            ini.WriteInteger(chart, QStringLiteral("PollTime"), FPollTime);
+            ini.WriteInteger(chart, QStringLiteral("PollTime"), FPollTime) &&
+            SavePublishSettings(ini);
   if (!ok)
     ReportIniFailure(FIniFileName);
   ProgramFormClose(ini);
@@ -581,6 +584,7 @@ void TMainFrm::SetSettingsForm(TSettingsFrm* form) {
     return;
   // Each subsystem adds its group of settings here (app/MainForm<Subsystem>.cpp).
   ProgramSettings(*form);
+  AddPublishSettings(form);
 }
 
 void TMainFrm::SettingsBtnClick() {

@@ -53,6 +53,7 @@ class TRegEx;
 class TRecordJournal;
 class TProgramControl;
 class TIniFile;
+class TPublishLink;
 
 // What the window is given from outside; tests pass their own.
 struct TMainFrmOptions {
@@ -120,6 +121,15 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   bool edSetKeyPress(QChar key);  // false: the character is discarded
   void ChangeSetBtnClick();
   void ReadSetBtnClick();
+  // The write request for a setpoint text, by the rules of "Изменить"; none
+  // when the text is not a valid setpoint.
+  std::optional<std::string> SetpointWriteRequest(QString text) const;
+
+  // --- Publishing to an MQTT broker (MainFormPublish.cpp)
+  void SetUpPublish(const TIniFile& ini);
+  void AddPublishSettings(TSettingsFrm* form);
+  bool SavePublishSettings(TIniFile& ini);  // false: a write failed
+  QLabel* MqttPanel = nullptr;              // the broker connection, in the status bar
 
   // --- Measurement file, printing and the clipboard
   bool SaveActionExecute();  // true when the file was written
@@ -342,6 +352,8 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   std::unique_ptr<TRegEx> FAdapterRegEx, FProductRegEx;
   bool FAdapterFraming = false;
   int FPollTime = 1000;
+  std::optional<TEndpoint> FMqttOption;  // --mqtt for this run
+  TPublishLink* FPublish = nullptr;      // owned by the window as its child
   TFormatSettings FDotFormat;
   TFormatSettings FCommaFormat;
   TFormatSettings FLocalFormat;

@@ -81,14 +81,10 @@ bool TMainFrm::edSetKeyPress(QChar key) {
          c == '-';
 }
 
-void TMainFrm::ChangeSetBtnClick() {
-  // A running program is paused first, or the setpoint is left alone.
-  if (!ProgramAllowsSetpointChange())
-    return;
+std::optional<std::string> TMainFrm::SetpointWriteRequest(QString s) const {
   // The text goes on the wire as typed (comma made a point), but only when it
   // is a number: surrounding blanks and control characters are cut off, so a
   // pasted text cannot carry a second command.
-  QString s = edSet->text();
   s.replace(QLatin1Char(','), QLatin1Char('.'));
   while (!s.isEmpty() && s.front().unicode() <= ' ')
     s.remove(0, 1);
@@ -97,8 +93,17 @@ void TMainFrm::ChangeSetBtnClick() {
   const double v = ParseFloatValue(s, FDotFormat);
   // Valid when it is a finite number in single precision, as the thermostat keeps it.
   const bool valid = std::isfinite(v) && std::fabs(v) <= double(std::numeric_limits<float>::max());
-  if (valid) {
-    QueueRequest(rkSetpointWrite, std::string(kSetpointWritePrefix) + s.toStdString() + "\r");
+  if (!valid)
+    return std::nullopt;
+  return std::string(kSetpointWritePrefix) + s.toStdString() + "\r";
+}
+
+void TMainFrm::ChangeSetBtnClick() {
+  // A running program is paused first, or the setpoint is left alone.
+  if (!ProgramAllowsSetpointChange())
+    return;
+  if (const auto request = SetpointWriteRequest(edSet->text())) {
+    QueueRequest(rkSetpointWrite, *request);
   } else {
     ShowError(LoadStr(1013));
   }
