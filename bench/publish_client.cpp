@@ -1,0 +1,98 @@
+// Publishing from the window's thread: what one reading costs (topics and
+// payloads built, two messages queued), and the memory the client holds while
+// the broker stays away for an hour of 1 s polling, for ten and for twenty. No broker
+// runs: the client keeps retrying a closed loopback port. Run from a Release
+// build.
+#include "publish/MqttClient.h"
+#include "publish/Payloads.h"
+
+#include <benchmark/benchmark.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <malloc.h>
+
+#include <cmath>
+
+namespace calorix {
+namespace {
+
+// A loopback port nobody listens on.
+int ClosedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), len);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  ::close(fd);
+  return ntohs(addr.sin_port);
+}
+
+TMqttSettings AwaySettings() {
+  TMqttSettings s;
+  s.Host = "127.0.0.1";
+  s.Port = ClosedPort();
+  s.ClientId = "bench";
+  return s;
+}
+
+std::size_t HeapBytes() {
+  const struct mallinfo2 m = mallinfo2();
+  return m.uordblks + m.hblkhd;
+}
+
+// One poll as the window hands it over: temperature and sample (not retained),
+// the protection status (retained).
+void PublishPoll(TMqttClient& client, int i) {
+  const double t = 25.0 + std::sin(i * 0.01);
+  client.Publish(ThermostatTopic("calorix", "SIM0001", "temperature"), FormatReading(t), false);
+  TSampleMessage sample;
+  sample.UtcMs = 1'700'000'000'000 + qint64(i) * 1000;
+  sample.Elapsed = i;
+  sample.Temperature = t;
+  sample.Setpoint = 25.0;
+  sample.Protection = 0;
+  client.Publish(ThermostatTopic("calorix", "SIM0001", "sample"), SampleJson(sample), false);
+  client.Publish(ThermostatTopic("calorix", "SIM0001", "protection"), std::to_string(i % 2), true);
+}
+
+void BM_PublishReading(benchmark::State& state) {
+  TMqttClient client(AwaySettings());
+  int i = 0;
+  for (auto _ : state)
+    PublishPoll(client, i++);
+  state.counters["waiting"] = double(client.Waiting());
+}
+BENCHMARK(BM_PublishReading)->Unit(benchmark::kMicrosecond);
+
+void BM_BrokerAwayForHours(benchmark::State& state) {
+  for (auto _ : state) {
+    TMqttClient client(AwaySettings());
+    const std::size_t before = HeapBytes();
+    int i = 0;
+    for (; i < 3600; ++i)
+      PublishPoll(client, i);
+    const std::size_t hour = HeapBytes();
+    for (; i < 36000; ++i)
+      PublishPoll(client, i);
+    const std::size_t tenHours = HeapBytes();
+    for (; i < 72000; ++i)
+      PublishPoll(client, i);
+    const std::size_t twentyHours = HeapBytes();
+    // The outbox is full from about the 84th minute on: later hours add nothing.
+    state.counters["bytes_after_1h"] = double(hour - before);
+    state.counters["bytes_after_10h"] = double(tenHours - before);
+    state.counters["bytes_after_20h"] = double(twentyHours - before);
+    state.counters["waiting"] = double(client.Waiting());
+    state.counters["dropped"] = double(client.Dropped());
+  }
+}
+BENCHMARK(BM_BrokerAwayForHours)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace calorix
