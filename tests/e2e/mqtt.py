@@ -45,13 +45,15 @@ def free_port():
 class Subscriber:
     """mosquitto_sub in the background; lines (time, topic, payload) as they come."""
 
-    def __init__(self, port, topic, *extra, seconds=30):
+    def __init__(self, port, topics, *extra, seconds=30):
         self.lines = []
         self.cond = threading.Condition()
+        filters = [a for t in ([topics] if isinstance(topics, str) else topics) for a in ("-t", t)]
         self.proc = subprocess.Popen(
-            ["mosquitto_sub", "-h", "127.0.0.1", "-p", str(port), "-v", "-t", topic,
+            ["mosquitto_sub", "-h", "127.0.0.1", "-p", str(port), "-v", *filters,
              "-W", str(seconds), *extra], stdout=subprocess.PIPE, text=True)
-        threading.Thread(target=self._read, daemon=True).start()
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
 
     def _read(self):
         for line in self.proc.stdout:
@@ -129,14 +131,20 @@ try:
     check(float(first[2]) > -100, f"a temperature, got {first[2]!r}")
 
     step("retained state on a fresh subscription")
-    fresh = Subscriber(port, "lab/#", "--retained-only", "-C", "5", seconds=10)
+    # Only state topics: --retained-only ends at the first message that is not retained.
+    fresh = Subscriber(port, [f"lab/+/{leaf}" for leaf in
+                              ("online", "setpoint", "protection", "recording", "program")]
+                       + ["lab/clients/+/status"], "--retained-only", "-C", "6", seconds=10)
     fresh.proc.wait()
+    fresh.reader.join()
     got = {t: p for _, t, p in fresh.lines}
-    want_topics = {f"lab/{serial}/online", f"lab/{serial}/setpoint", f"lab/{serial}/protection",
-                   f"lab/{serial}/recording"}
+    want_topics = {f"lab/{serial}/{leaf}"
+                   for leaf in ("online", "setpoint", "protection", "recording", "program")}
     check(want_topics <= set(got), f"retained {sorted(want_topics)}, got {got}")
     check(got.get(f"lab/{serial}/online") == "1", f"online 1, got {got}")
     check(got.get(f"lab/{serial}/recording") == "0", f"recording 0, got {got}")
+    check(got.get(f"lab/{serial}/program") == '{"state": "stopped", "step": 0, "name": ""}',
+          f"program stopped, got {got}")
     status = [t for t in got if t.startswith("lab/clients/") and t.endswith("/status")]
     check(len(status) == 1 and got[status[0]] == "online", f"client status online, got {got}")
 
