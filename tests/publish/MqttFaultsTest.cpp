@@ -1,0 +1,173 @@
+// Each way a connection fails gives its own state, and the user-interface
+// thread goes on meanwhile: a broker of the test's own (mosquitto with a
+// login), a port nobody listens on, a listener that never answers, a name that
+// does not resolve, and CA files that are missing, garbage or wrong.
+#include "publish/MqttClient.h"
+
+#include <gtest/gtest.h>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <map>
+#include <memory>
+
+namespace calorix {
+namespace {
+
+// A loopback socket bound to a free port; listening when asked, never accepting.
+struct TLoopbackPort {
+  int Fd = -1;
+  int Port = 0;
+  explicit TLoopbackPort(bool listen) {
+    Fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ::bind(Fd, reinterpret_cast<sockaddr*>(&addr), len);
+    ::getsockname(Fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    Port = ntohs(addr.sin_port);
+    if (listen)
+      ::listen(Fd, 4);
+  }
+  ~TLoopbackPort() { ::close(Fd); }
+  void Close() {
+    ::close(Fd);
+    Fd = -1;
+  }
+};
+
+bool WaitForListener(int port) {
+  QElapsedTimer waited;
+  waited.start();
+  while (waited.elapsed() < 10000) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(std::uint16_t(port));
+    const bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    if (up)
+      return true;
+    QThread::msleep(20);
+  }
+  return false;
+}
+
+TEST(MqttFaults, EachFailureHasItsState) {
+  const QString mosquitto = QStandardPaths::findExecutable(
+      QStringLiteral("mosquitto"), {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin")});
+  const QString passwd = QStandardPaths::findExecutable(QStringLiteral("mosquitto_passwd"));
+  if (mosquitto.isEmpty() || passwd.isEmpty())
+    GTEST_SKIP() << "mosquitto is not installed";
+  QTemporaryDir dir;
+  // Started by root, the broker drops to its own user, which must read the files.
+  QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ReadOther |
+                                        QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup);
+  const QString passwords = dir.filePath(QStringLiteral("passwords"));
+  ASSERT_EQ(QProcess::execute(passwd, {QStringLiteral("-b"), QStringLiteral("-c"), passwords,
+                                       QStringLiteral("lab"), QStringLiteral("secret")}),
+            0);
+  TLoopbackPort brokerPort(false);
+  brokerPort.Close();  // the broker takes it
+  QFile conf(dir.filePath(QStringLiteral("broker.conf")));
+  ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
+  conf.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous false\npassword_file %2\n"
+                            "persistence false\n")
+                 .arg(brokerPort.Port)
+                 .arg(passwords)
+                 .toUtf8());
+  conf.close();
+  QFile garbage(dir.filePath(QStringLiteral("garbage.pem")));
+  ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
+  garbage.write("not a certificate\n");
+  garbage.close();
+  QProcess broker;
+  broker.start(mosquitto, {QStringLiteral("-c"), conf.fileName()});
+  ASSERT_TRUE(broker.waitForStarted());
+  ASSERT_TRUE(WaitForListener(brokerPort.Port)) << broker.readAll().toStdString();
+
+  TLoopbackPort closed(false);
+  TLoopbackPort silent(true);
+  closed.Close();
+  auto settings = [&](std::string user, std::string password, std::string ca, int port) {
+    TMqttSettings s;
+    s.Host = "127.0.0.1";
+    s.Port = port;
+    s.ClientId =
+        "test-" + user + std::to_string(port) + ca.substr(ca.size() > 8 ? ca.size() - 8 : 0);
+    s.User = std::move(user);
+    s.Password = std::move(password);
+    s.CAFile = std::move(ca);
+    return s;
+  };
+  struct TCase {
+    const char* Name;
+    TMqttSettings Settings;
+    TMqttStatus Status;
+    TMqttFault Fault;
+  };
+  TMqttSettings unknownHost = settings("", "", "", 1883);
+  unknownHost.Host = "no-such-broker.invalid";
+  const TCase cases[] = {
+      {"login accepted", settings("lab", "secret", "", brokerPort.Port), TMqttStatus::Connected,
+       TMqttFault::None},
+      {"wrong password", settings("lab", "wrong", "", brokerPort.Port), TMqttStatus::Retrying,
+       TMqttFault::LoginRefused},
+      {"no login", settings("", "", "", brokerPort.Port), TMqttStatus::Retrying,
+       TMqttFault::LoginRefused},
+      {"nobody listens", settings("", "", "", closed.Port), TMqttStatus::Retrying,
+       TMqttFault::NoConnection},
+      {"listens, never answers", settings("", "", "", silent.Port), TMqttStatus::Retrying,
+       TMqttFault::NotAnswering},
+      {"host not found", unknownHost, TMqttStatus::Retrying, TMqttFault::HostNotFound},
+      {"CA file missing", settings("", "", dir.filePath("none.pem").toStdString(), brokerPort.Port),
+       TMqttStatus::Failed, TMqttFault::CAFileUnreadable},
+      {"CA file garbage",
+       settings("lab", "secret", garbage.fileName().toStdString(), brokerPort.Port),
+       TMqttStatus::Retrying, TMqttFault::Tls},
+  };
+  std::vector<std::unique_ptr<TMqttClient>> clients;
+  std::map<std::size_t, TMqttState> settled;
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    clients.push_back(std::make_unique<TMqttClient>(cases[i].Settings));
+    QObject::connect(clients.back().get(), &TMqttClient::StateChanged,
+                     [&settled, i](const TMqttState& s) {
+                       if (s.Status != TMqttStatus::Connecting && !settled.count(i))
+                         settled[i] = s;
+                     });
+  }
+  // The connection that never answers gives up after the keep-alive period.
+  QElapsedTimer waited;
+  waited.start();
+  while (settled.size() < std::size(cases) &&
+         waited.elapsed() < (TMqttClient::kKeepAliveSeconds + 10) * 1000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].Name);
+    ASSERT_TRUE(settled.count(i)) << "no state";
+    EXPECT_EQ(int(settled[i].Status), int(cases[i].Status));
+    EXPECT_EQ(int(settled[i].Fault), int(cases[i].Fault));
+    if (cases[i].Status == TMqttStatus::Retrying) {
+      EXPECT_EQ(settled[i].RetrySeconds, 1);
+    }
+  }
+  clients.clear();
+  broker.terminate();
+  broker.waitForFinished();
+}
+
+}  // namespace
+}  // namespace calorix
