@@ -10,14 +10,24 @@
 #include "app/Timer.h"
 #include "link/Codec.h"
 #include "program/ProgramFile.h"
+#include "program/ProgramModel.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSaveFile>
+#include <QTabWidget>
+#include <QTableView>
+#include <QVBoxLayout>
 
 #include <cmath>
 #include <memory>
@@ -34,6 +44,8 @@ constexpr int kTickMs = 500;
 TProgramControl::TProgramControl(TMainFrm& window)
     : QObject(&window), FWindow(window), FRunner(*this, window.FClock) {
   setObjectName(QStringLiteral("ProgramControl"));
+  Model = new TProgramModel(this);
+  connect(Model, &TProgramModel::ProgramEdited, this, [this] { ShowEstimate(); });
   Timer = new TTimer(this, kTickMs);
   Timer->OnTimer = [this] {
     FWindow.Guarded([this] {
@@ -111,6 +123,7 @@ void TProgramControl::ProgramChanged() {
   const TProgramState state = FRunner.State();
   const int step = FRunner.Step();
   Timer->SetEnabled(state == TProgramState::Running);
+  EnablePage();
   if (state != TProgramState::Stopped)
     FWindow.SetStatusText(1, FRunner.StatusText(FWindow.FLocalFormat));
   if (state == FNotedState && step == FNotedStep)
@@ -132,10 +145,217 @@ void TProgramControl::ProgramChanged() {
 }
 
 // ---------------------------------------------------------------------------
+// The page
+
+QWidget* TProgramControl::CreatePage(QWidget* parent) {
+  ProgramTab = new QWidget(parent);
+  ProgramTab->setObjectName(QStringLiteral("ProgramTab"));
+  auto* layout = new QVBoxLayout(ProgramTab);
+  auto* form = new QFormLayout;
+  edProgramName = new QLineEdit(ProgramTab);
+  edProgramName->setObjectName(QStringLiteral("edProgramName"));
+  edProgramName->setAccessibleName(tr("Название программы"));
+  form->addRow(tr("Название:"), edProgramName);
+  edProgramEnd = new QLineEdit(ProgramTab);
+  edProgramEnd->setObjectName(QStringLiteral("edProgramEnd"));
+  edProgramEnd->setAccessibleName(tr("Конечная уставка"));
+  edProgramEnd->setPlaceholderText(tr("не задана"));
+  form->addRow(tr("Уставка по окончании, °C:"), edProgramEnd);
+  layout->addLayout(form);
+
+  ProgramView = new QTableView(ProgramTab);
+  ProgramView->setObjectName(QStringLiteral("ProgramView"));
+  ProgramView->setModel(Model);
+  ProgramView->setSelectionBehavior(QAbstractItemView::SelectRows);
+  ProgramView->setSelectionMode(QAbstractItemView::SingleSelection);
+  ProgramView->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+  layout->addWidget(ProgramView, 1);
+
+  stProgramDuration = new QLabel(ProgramTab);
+  stProgramDuration->setObjectName(QStringLiteral("stProgramDuration"));
+  layout->addWidget(stProgramDuration);
+
+  auto button = [&](QHBoxLayout* row, const QString& caption, const char* name,
+                    std::function<void()> handler) {
+    auto* b = new QPushButton(caption, ProgramTab);
+    b->setObjectName(QLatin1String(name));
+    connect(b, &QPushButton::clicked, this, [this, handler] { FWindow.Guarded(handler); });
+    row->addWidget(b);
+    return b;
+  };
+  auto* edit = new QHBoxLayout;
+  AddStepBtn = button(edit, tr("Добавить"), "AddStepBtn", [this] { AddStepBtnClick(); });
+  RemoveStepBtn = button(edit, tr("Удалить"), "RemoveStepBtn", [this] { RemoveStepBtnClick(); });
+  StepUpBtn = button(edit, tr("Вверх"), "StepUpBtn", [this] { MoveStepBtnClick(-1); });
+  StepDownBtn = button(edit, tr("Вниз"), "StepDownBtn", [this] { MoveStepBtnClick(1); });
+  edit->addStretch();
+  OpenProgramBtn =
+      button(edit, tr("Открыть..."), "OpenProgramBtn", [this] { OpenProgramBtnClick(); });
+  SaveProgramBtn =
+      button(edit, tr("Сохранить..."), "SaveProgramBtn", [this] { SaveProgramBtnClick(); });
+  layout->addLayout(edit);
+  auto* run = new QHBoxLayout;
+  StartProgramBtn = button(run, tr("Пуск"), "StartProgramBtn", [this] { StartProgramBtnClick(); });
+  PauseProgramBtn = button(run, tr("Пауза"), "PauseProgramBtn", [this] { PauseProgramBtnClick(); });
+  StopProgramBtn = button(run, tr("Стоп"), "StopProgramBtn", [this] { StopProgramBtnClick(); });
+  run->addStretch();
+  layout->addLayout(run);
+
+  connect(edProgramName, &QLineEdit::textEdited, this,
+          [this](const QString& text) { Model->SetName(text); });
+  connect(edProgramEnd, &QLineEdit::textEdited, this,
+          [this] { FWindow.Guarded([this] { edProgramEndChange(); }); });
+  EnablePage();
+  ShowEstimate();
+  return ProgramTab;
+}
+
+void TProgramControl::EnablePage() {
+  if (!ProgramTab)
+    return;
+  const TProgramState state = FRunner.State();
+  const bool stopped = state == TProgramState::Stopped;
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{edProgramName, edProgramEnd, AddStepBtn, RemoveStepBtn,
+                                       StepUpBtn, StepDownBtn, OpenProgramBtn})
+    w->setEnabled(stopped);
+  ProgramView->setEditTriggers(stopped ? QAbstractItemView::DoubleClicked |
+                                             QAbstractItemView::EditKeyPressed |
+                                             QAbstractItemView::AnyKeyPressed
+                                       : QAbstractItemView::NoEditTriggers);
+  StartProgramBtn->setText(state == TProgramState::Paused ? tr("Продолжить") : tr("Пуск"));
+  StartProgramBtn->setEnabled(state != TProgramState::Running);
+  PauseProgramBtn->setEnabled(state == TProgramState::Running);
+  StopProgramBtn->setEnabled(!stopped);
+}
+
+void TProgramControl::ShowEstimate() {
+  if (!stProgramDuration)
+    return;
+  const double seconds = EstimateSeconds(Model->Program(), FWindow.FSetpoint);
+  stProgramDuration->setText(
+      LoadStr(1064).arg(FormatElapsed(seconds / 86400.0, FWindow.FLocalFormat)));
+}
+
+void TProgramControl::AddStepBtnClick() {
+  // A new step goes after the selected one; a hold is the harmless default.
+  const QModelIndex current = ProgramView->currentIndex();
+  const int row = current.isValid() ? current.row() + 1 : Model->rowCount();
+  TProgramStep step;
+  step.Type = TStepType::Hold;
+  step.Seconds = 60;
+  Model->AddStep(row, step);
+  ProgramView->selectRow(row);
+}
+
+void TProgramControl::RemoveStepBtnClick() {
+  const QModelIndex current = ProgramView->currentIndex();
+  if (current.isValid())
+    Model->RemoveStep(current.row());
+}
+
+void TProgramControl::MoveStepBtnClick(int delta) {
+  const QModelIndex current = ProgramView->currentIndex();
+  if (!current.isValid())
+    return;
+  const int to = current.row() + delta;
+  if (to < 0 || to >= Model->rowCount())
+    return;
+  Model->MoveStep(current.row(), delta);
+  ProgramView->setCurrentIndex(Model->index(to, current.column()));
+}
+
+void TProgramControl::edProgramEndChange() {
+  const QString text = edProgramEnd->text().trimmed();
+  const double v = ParseTypedNumber(text);
+  // Not a number: no end setpoint, and the field says so by its colour.
+  edProgramEnd->setStyleSheet(text.isEmpty() || std::isfinite(v) ? QString()
+                                                                 : QStringLiteral("color: red"));
+  Model->SetEnd(std::isfinite(v) ? std::optional<double>(v) : std::nullopt);
+}
+
+namespace {
+
+TFileDialogSpec ProgramFileDialog(const QString& title) {
+  return {title, QObject::tr("Программы (*.json);;Все файлы (*.*)"), QStringLiteral("json")};
+}
+
+}  // namespace
+
+void TProgramControl::OpenProgramBtnClick() {
+  const auto path =
+      FWindow.FPrompts.OpenFileName(&FWindow, ProgramFileDialog(tr("Открытие программы")));
+  if (!path)
+    return;
+  QString error;
+  if (!FWindow.ProgramLoad(*path, &error))
+    FWindow.FPrompts.ShowError(&FWindow, error);
+}
+
+void TProgramControl::SaveProgramBtnClick() {
+  const auto path =
+      FWindow.FPrompts.SaveFileName(&FWindow, ProgramFileDialog(tr("Сохранение программы")));
+  if (!path)
+    return;
+  QString error;
+  if (!SaveProgramFile(*path, Model->Program(), &error))
+    FWindow.FPrompts.ShowError(&FWindow, error);
+  else
+    FPath = *path;
+}
+
+void TProgramControl::StartProgramBtnClick() {
+  QString error;
+  if (!FWindow.ProgramRun(&error))
+    FWindow.FPrompts.ShowError(&FWindow, error);
+}
+
+void TProgramControl::PauseProgramBtnClick() {
+  FWindow.ProgramPause();
+}
+
+void TProgramControl::StopProgramBtnClick() {
+  FWindow.ProgramStop();
+}
+
+void TProgramControl::AddSettings(TSettingsFrm& form) {
+  auto* box = new QGroupBox(tr("Программа"));
+  box->setObjectName(QStringLiteral("ProgramSettings"));
+  auto* layout = new QFormLayout(box);
+  auto* edMin = new QLineEdit(box);
+  edMin->setObjectName(QStringLiteral("edMinSetpoint"));
+  auto* edMax = new QLineEdit(box);
+  edMax->setObjectName(QStringLiteral("edMaxSetpoint"));
+  layout->addRow(tr("Наименьшая уставка, °C:"), edMin);
+  layout->addRow(tr("Наибольшая уставка, °C:"), edMax);
+  TSettingsSection section;
+  section.Widget = box;
+  section.Load = [this, edMin, edMax] {
+    edMin->setText(FormatGeneral8(FLimits.Min, FWindow.FLocalFormat));
+    edMax->setText(FormatGeneral8(FLimits.Max, FWindow.FLocalFormat));
+  };
+  section.Check = [edMin, edMax]() -> QString {
+    const double lo = ParseTypedNumber(edMin->text()), hi = ParseTypedNumber(edMax->text());
+    if (!std::isfinite(lo) || !std::isfinite(hi))
+      return tr("Пределы уставки программы должны быть числами");
+    if (lo > hi)
+      return tr("Наименьшая уставка программы больше наибольшей");
+    return {};
+  };
+  section.Apply = [this, edMin, edMax] {
+    FLimits.Min = ParseTypedNumber(edMin->text());
+    FLimits.Max = ParseTypedNumber(edMax->text());
+    Model->SetLimits(FLimits);
+  };
+  form.AddSection(std::move(section));
+}
+
+// ---------------------------------------------------------------------------
 // The window's side
 
 void TMainFrm::ProgramCreate() {
   FProgram = new TProgramControl(*this);
+  Tabs->addTab(FProgram->CreatePage(Tabs), QStringLiteral("Программа"));
 }
 
 void TMainFrm::ProgramFormCreate(const TIniFile& ini) {
@@ -148,6 +368,7 @@ void TMainFrm::ProgramFormCreate(const TIniFile& ini) {
   limits.Max = read(QStringLiteral("MaxSetpoint"), 150.0);
   if (limits.Min > limits.Max)
     limits = TSetpointLimits{};
+  FProgram->Model->SetLimits(limits);
   FProgram->Runner().SetPollSeconds(FPollTime / 1000.0);
 
   // A note left by a program that was running when the program ended.
@@ -201,8 +422,13 @@ bool TMainFrm::ProgramLoad(const QString& path, QString* error) {
   auto program = LoadProgramFile(path, &FProgram->Limits(), error);
   if (!program)
     return false;
-  FProgram->Runner().SetProgram(std::move(*program));
+  FProgram->Model->SetProgram(std::move(*program));
   FProgram->SetPath(path);
+  FProgram->edProgramName->setText(FProgram->Model->Program().Name);
+  const auto end = FProgram->Model->Program().End;
+  FProgram->edProgramEnd->setText(end ? FormatGeneral8(*end, FLocalFormat) : QString());
+  FProgram->edProgramEnd->setStyleSheet(QString());
+  FProgram->ShowEstimate();
   emit ProgramChanged();
   return true;
 }
@@ -222,11 +448,13 @@ bool TMainFrm::ProgramRun(QString* error) {
     runner.Resume();
     return true;
   }
-  if (runner.Program().Steps.empty())
+  const TProgram& program = FProgram->Model->Program();
+  if (program.Steps.empty())
     return refuse(LoadStr(1059));
-  const QString fault = CheckProgram(runner.Program(), &FProgram->Limits());
+  const QString fault = CheckProgram(program, &FProgram->Limits());
   if (!fault.isEmpty())
     return refuse(fault);
+  runner.SetProgram(program);
   runner.SetPollSeconds(FPollTime / 1000.0);
   runner.SetpointInForce(FSetpoint);
   if (!FRecording)
@@ -254,11 +482,14 @@ int TMainFrm::ProgramStep() const {
 }
 
 QString TMainFrm::ProgramName() const {
-  return FProgram->Runner().Program().Name;
+  // The running program's, or the one in the editor.
+  if (ProgramState() != TProgramState::Stopped)
+    return FProgram->Runner().Program().Name;
+  return FProgram->Model->Program().Name;
 }
 
 void TMainFrm::ProgramSettings(TSettingsFrm& form) {
-  (void)form;
+  FProgram->AddSettings(form);
 }
 
 }  // namespace calorix

@@ -7,13 +7,20 @@
 
 #include <QObject>
 #include <QString>
+#include <QWidget>
 
 #include <vector>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableView;
 
 namespace calorix {
 
 class TMainFrm;
 class TTimer;
+class TProgramModel;
 
 class TProgramControl final : public QObject, private IProgramHost {
   Q_OBJECT
@@ -23,6 +30,7 @@ class TProgramControl final : public QObject, private IProgramHost {
   TProgramRunner& Runner() { return FRunner; }
   const TProgramRunner& Runner() const { return FRunner; }
   TSetpointLimits& Limits() { return FLimits; }
+  TProgramModel* EditorModel() const { return Model; }
   const QString& Path() const { return FPath; }
   void SetPath(const QString& path) { FPath = path; }
   // The note of a running program, beside the journal folder; empty: none kept.
@@ -32,7 +40,32 @@ class TProgramControl final : public QObject, private IProgramHost {
   // The planned curve as last handed to the chart, in clock days and °C.
   const std::vector<TPlanPoint>& PlanPoints() const { return FPlan; }
 
+  // The page "Программа" and its handlers.
+  QWidget* CreatePage(QWidget* parent);
+  void AddStepBtnClick();
+  void RemoveStepBtnClick();
+  void MoveStepBtnClick(int delta);
+  void OpenProgramBtnClick();
+  void SaveProgramBtnClick();
+  void StartProgramBtnClick();
+  void PauseProgramBtnClick();
+  void StopProgramBtnClick();
+  void edProgramEndChange();
+  void ShowEstimate();
+  void EnablePage();
+  // The settings dialog's group: the setpoint limits.
+  void AddSettings(class TSettingsFrm& form);
+
+  TProgramModel* Model = nullptr;
   TTimer* Timer = nullptr;
+  QWidget* ProgramTab = nullptr;
+  QLineEdit* edProgramName = nullptr;
+  QLineEdit* edProgramEnd = nullptr;
+  QTableView* ProgramView = nullptr;
+  QLabel* stProgramDuration = nullptr;
+  QPushButton *AddStepBtn = nullptr, *RemoveStepBtn = nullptr, *StepUpBtn = nullptr,
+              *StepDownBtn = nullptr, *OpenProgramBtn = nullptr, *SaveProgramBtn = nullptr,
+              *StartProgramBtn = nullptr, *PauseProgramBtn = nullptr, *StopProgramBtn = nullptr;
 
  private:
   void WriteSetpoint(double value) override;
