@@ -8,6 +8,8 @@
 #include "app/NumberFormat.h"
 #include "app/SettingsForm.h"
 #include "app/Timer.h"
+#include "chart/Chart.h"
+#include "chart/SetpointCurve.h"
 #include "link/Codec.h"
 #include "program/ProgramFile.h"
 #include "program/ProgramModel.h"
@@ -65,6 +67,46 @@ TProgramControl::TProgramControl(TMainFrm& window)
   connect(&window, &TMainFrm::SelectionChanged, this, [this] { FRunner.DeviceGone(); });
 }
 
+TProgramControl::~TProgramControl() = default;
+
+void TProgramControl::UpdateCurves() {
+  if (!FWindow.Chart)
+    return;
+  if (!FCurves)
+    FCurves = std::make_unique<TSetpointCurves>(*FWindow.Chart);
+  const TProgramState state = FRunner.State();
+  if (state == TProgramState::Stopped) {
+    if (FPlanState != state)
+      FCurves->ClearPlanned(), FWindow.Chart->QueueReplot();
+    FPlanState = state;
+    return;
+  }
+  const double now = FWindow.FClock.Now();
+  const double key = now - FWindow.FTimeBase;
+  const double anchor = FRunner.PlannedStepEnd();
+  // The plan is drawn anew when the step changes or its end moved by more
+  // than two seconds (a soak out of band, a wait not yet stable, a pause).
+  constexpr double kDrift = 2.0 / 86400.0;
+  if (state != FPlanState || FRunner.Step() != FPlanStep ||
+      std::fabs(anchor - FPlanAnchor) > kDrift) {
+    FRunner.Plan(FPlan, kMaxPlanPoints);
+    QVector<double> keys, values;
+    keys.reserve(qsizetype(FPlan.size()));
+    values.reserve(qsizetype(FPlan.size()));
+    for (const TPlanPoint& p : FPlan) {
+      keys.push_back(key + p.Seconds / 86400.0);
+      values.push_back(p.Setpoint);
+    }
+    FCurves->SetPlanned(keys, values);
+    FPlanAnchor = anchor;
+    FPlanStep = FRunner.Step();
+    FPlanState = state;
+  } else {
+    FCurves->MovePlannedStart(key, FRunner.Commanded());
+  }
+  FWindow.Chart->QueueReplot();
+}
+
 QString TProgramControl::StateFileName() const {
   if (FWindow.FJournalFolder.isEmpty())
     return {};
@@ -95,6 +137,10 @@ void TProgramControl::RemoveStateFile() {
 void TProgramControl::WriteSetpoint(double value) {
   // The same two requests as "Изменить": the write, then the read-back.
   auto result = std::make_shared<TWriteResult>();
+  if (FCurves || FWindow.Chart) {
+    UpdateCurves();
+    FCurves->AddWritten(FWindow.FClock.Now() - FWindow.FTimeBase, value);
+  }
   const std::string text = QString::number(value, 'f', 2).toStdString();
   FWindow.QueueRequest(rkSetpointWrite, std::string(kSetpointWritePrefix) + text + "\r",
                        [result](const TRequestDone& done) {
@@ -124,6 +170,7 @@ void TProgramControl::ProgramChanged() {
   const int step = FRunner.Step();
   Timer->SetEnabled(state == TProgramState::Running);
   EnablePage();
+  UpdateCurves();
   if (state != TProgramState::Stopped)
     FWindow.SetStatusText(1, FRunner.StatusText(FWindow.FLocalFormat));
   if (state == FNotedState && step == FNotedStep)
@@ -455,6 +502,8 @@ bool TMainFrm::ProgramRun(QString* error) {
   if (!fault.isEmpty())
     return refuse(fault);
   runner.SetProgram(program);
+  if (FProgram->Curves())
+    FProgram->Curves()->Clear();
   runner.SetPollSeconds(FPollTime / 1000.0);
   runner.SetpointInForce(FSetpoint);
   if (!FRecording)

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <memory>
 #include <vector>
 
 class QLabel;
@@ -21,11 +22,13 @@ namespace calorix {
 class TMainFrm;
 class TTimer;
 class TProgramModel;
+class TSetpointCurves;
 
 class TProgramControl final : public QObject, private IProgramHost {
   Q_OBJECT
  public:
   explicit TProgramControl(TMainFrm& window);
+  ~TProgramControl() override;
 
   TProgramRunner& Runner() { return FRunner; }
   const TProgramRunner& Runner() const { return FRunner; }
@@ -39,6 +42,11 @@ class TProgramControl final : public QObject, private IProgramHost {
   void RemoveStateFile();
   // The planned curve as last handed to the chart, in clock days and °C.
   const std::vector<TPlanPoint>& PlanPoints() const { return FPlan; }
+  TSetpointCurves* Curves() const { return FCurves.get(); }
+  // Brings the chart's setpoint curves up to date (cheap unless the plan moved).
+  void UpdateCurves();
+  // Most points of the planned curve.
+  static constexpr std::size_t kMaxPlanPoints = 20000;
 
   // The page "Программа" and its handlers.
   QWidget* CreatePage(QWidget* parent);
@@ -78,6 +86,10 @@ class TProgramControl final : public QObject, private IProgramHost {
   int FNotedStep = -1;
   TProgramState FNotedState = TProgramState::Stopped;
   std::vector<TPlanPoint> FPlan;
+  std::unique_ptr<TSetpointCurves> FCurves;
+  double FPlanAnchor = 0;  // the running step's planned end the curve was drawn for
+  int FPlanStep = -1;
+  TProgramState FPlanState = TProgramState::Stopped;
 };
 
 }  // namespace calorix

@@ -84,8 +84,11 @@ void TProgramRunner::Resume() {
   const TProgramStep& s = FProgram.Steps[FIndex];
   if (s.Type == TStepType::Wait)
     FInStep = 0;  // the limit counts anew from the resume
-  // A setpoint that never came back right is written again.
-  if (FUnconfirmed && std::isfinite(FCommanded) && !FInFlight)
+  // A setpoint that never came back right, or that the thermostat no longer
+  // holds (replaced while paused), is written again before the step goes on.
+  const bool differs = std::isfinite(FInForce) && std::isfinite(FCommanded) &&
+                       std::fabs(FInForce - FCommanded) > kReadBackTolerance;
+  if ((FUnconfirmed || differs) && std::isfinite(FCommanded) && !FInFlight)
     Write(FCommanded);
   Advance();
   Changed();

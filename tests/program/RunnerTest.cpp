@@ -39,8 +39,7 @@ class TBath final : public IProgramHost {
         Runner.SetpointInForce(r.Value);
       Runner.WriteDone(r);
     }
-    Runner.Temperature(Temperature ? Temperature(Seconds, Runner.Commanded())
-                                   : Runner.Commanded());
+    Runner.Temperature(Temperature ? Temperature(Seconds, Runner.Commanded()) : Runner.Commanded());
     Runner.Tick();
   }
   void Run(int seconds) {
@@ -58,8 +57,12 @@ class TBath final : public IProgramHost {
   std::function<double(double, double)> Temperature;  // (seconds, commanded) -> °C
 };
 
-TProgramStep Set(double v) { return {TStepType::Set, v}; }
-TProgramStep Ramp(double v, double rate) { return {TStepType::Ramp, v, rate}; }
+TProgramStep Set(double v) {
+  return {TStepType::Set, v};
+}
+TProgramStep Ramp(double v, double rate) {
+  return {TStepType::Ramp, v, rate};
+}
 TProgramStep Hold(double s, double band = kNoValue) {
   return {TStepType::Hold, kNoValue, kNoValue, s, band};
 }
