@@ -54,6 +54,7 @@ QString TProgramRunner::Start(const TSetpointLimits& limits) {
   FFinished = false;
   FFailures = 0;
   FUnconfirmed = false;
+  FEndWritten = false;
   FCommanded = FInForce;
   FLastTick = FClock.Now();
   FIndex = 0;
@@ -131,6 +132,9 @@ void TProgramRunner::WriteDone(const TWriteResult& result) {
   FInFlight = false;
   if (FState == TProgramState::Stopped)
     return;
+  // The time until now counts for the step as it was (a ramp waiting for this
+  // answer has not started yet).
+  Accumulate();
   if (!result.Written || !result.ReadBack || !std::isfinite(result.Value)) {
     FUnconfirmed = true;
     if (++FFailures >= kFailuresToPause)
@@ -207,6 +211,13 @@ void TProgramRunner::Write(double value) {
 void TProgramRunner::Advance() {
   const std::size_t before = FIndex;
   while (FState == TProgramState::Running) {
+    // A write that did not come back right is tried again, a poll period
+    // later, before the program goes on; three in a row pause it.
+    if (FUnconfirmed) {
+      if (!FInFlight && (FClock.Now() - FLastWriteAt) * kSecondsPerDay >= FPollSeconds - kTimeSlack)
+        Write(FCommanded);
+      break;
+    }
     if (FIndex >= FProgram.Steps.size()) {
       Finish();
       return;
@@ -281,10 +292,15 @@ bool TProgramRunner::StepDone() {
 }
 
 void TProgramRunner::Finish() {
-  if (FProgram.End && !FInFlight)
+  // The end setpoint is the last thing written, and the program ends once
+  // its read-back agreed.
+  if (FInFlight)
+    return;
+  if (FProgram.End && !FEndWritten) {
+    FEndWritten = true;
     Write(*FProgram.End);
-  else if (FProgram.End)
-    return;  // the last exchange first: the end setpoint is the last thing written
+    return;
+  }
   FState = TProgramState::Stopped;
   FFinished = true;
   Changed();

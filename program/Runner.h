@@ -132,6 +132,7 @@ class TProgramRunner {
 
   bool FInFlight = false;
   bool FUnconfirmed = false;  // the last write did not come back right
+  bool FEndWritten = false;
   double FWritten = kNoValue;
   int FFailures = 0;
 };
