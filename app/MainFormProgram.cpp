@@ -231,20 +231,24 @@ QWidget* TProgramControl::CreatePage(QWidget* parent) {
     return b;
   };
   auto* edit = new QHBoxLayout;
-  AddStepBtn = button(edit, tr("Добавить"), "AddStepBtn", [this] { AddStepBtnClick(); });
-  RemoveStepBtn = button(edit, tr("Удалить"), "RemoveStepBtn", [this] { RemoveStepBtnClick(); });
+  AddStepBtn = button(edit, tr("Добавить шаг"), "AddStepBtn", [this] { AddStepBtnClick(); });
+  RemoveStepBtn =
+      button(edit, tr("Удалить шаг"), "RemoveStepBtn", [this] { RemoveStepBtnClick(); });
   StepUpBtn = button(edit, tr("Вверх"), "StepUpBtn", [this] { MoveStepBtnClick(-1); });
   StepDownBtn = button(edit, tr("Вниз"), "StepDownBtn", [this] { MoveStepBtnClick(1); });
   edit->addStretch();
   OpenProgramBtn =
-      button(edit, tr("Открыть..."), "OpenProgramBtn", [this] { OpenProgramBtnClick(); });
-  SaveProgramBtn =
-      button(edit, tr("Сохранить..."), "SaveProgramBtn", [this] { SaveProgramBtnClick(); });
+      button(edit, tr("Открыть программу..."), "OpenProgramBtn", [this] { OpenProgramBtnClick(); });
+  SaveProgramBtn = button(edit, tr("Сохранить программу..."), "SaveProgramBtn",
+                          [this] { SaveProgramBtnClick(); });
   layout->addLayout(edit);
   auto* run = new QHBoxLayout;
-  StartProgramBtn = button(run, tr("Пуск"), "StartProgramBtn", [this] { StartProgramBtnClick(); });
-  PauseProgramBtn = button(run, tr("Пауза"), "PauseProgramBtn", [this] { PauseProgramBtnClick(); });
-  StopProgramBtn = button(run, tr("Стоп"), "StopProgramBtn", [this] { StopProgramBtnClick(); });
+  StartProgramBtn =
+      button(run, tr("Запустить"), "StartProgramBtn", [this] { StartProgramBtnClick(); });
+  PauseProgramBtn =
+      button(run, tr("Приостановить"), "PauseProgramBtn", [this] { PauseProgramBtnClick(); });
+  StopProgramBtn =
+      button(run, tr("Остановить"), "StopProgramBtn", [this] { StopProgramBtnClick(); });
   run->addStretch();
   layout->addLayout(run);
 
@@ -270,7 +274,7 @@ void TProgramControl::EnablePage() {
                                              QAbstractItemView::EditKeyPressed |
                                              QAbstractItemView::AnyKeyPressed
                                        : QAbstractItemView::NoEditTriggers);
-  StartProgramBtn->setText(state == TProgramState::Paused ? tr("Продолжить") : tr("Пуск"));
+  StartProgramBtn->setText(state == TProgramState::Paused ? tr("Продолжить") : tr("Запустить"));
   StartProgramBtn->setEnabled(state != TProgramState::Running);
   PauseProgramBtn->setEnabled(state == TProgramState::Running);
   StopProgramBtn->setEnabled(!stopped);
