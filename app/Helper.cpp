@@ -22,13 +22,15 @@ const QString kLeft = QStringLiteral("left");
 const QString kTop = QStringLiteral("top");
 const QString kMaximized = QStringLiteral("maximized");
 
-// A stored size larger than every screen together is cut to that, as the
-// window system would do: a garbage width must not make a window whose
-// backing store cannot be allocated. Tiny sizes stay as they are.
-// Sizes beyond any screen (a garbage value) are cut, but not below what an X11
-// window may be, so a layout size larger than a small screen stays as it is.
+// Sizes beyond any screen (a garbage value) are cut before the window is sized
+// at all: a garbage width must not make a window whose backing store cannot be
+// allocated.
 int LimitExtent(int value, int desktop) {
   return std::min(value, std::max(desktop, 16384));
+}
+
+qint64 Area(const QRect& r) {
+  return r.isEmpty() ? 0 : qint64(r.width()) * r.height();
 }
 
 }  // namespace
@@ -69,6 +71,57 @@ QString JournalFolder() {
 #endif
 }
 
+QRect FitPlacement(const QRect& frame, const QList<QRect>& screens, qsizetype primary) {
+  if (screens.isEmpty())
+    return frame;
+  for (const QRect& s : screens) {
+    if (s.contains(frame))
+      return frame;
+  }
+  qsizetype best = primary >= 0 && primary < screens.size() ? primary : 0;
+  qint64 bestArea = 0;
+  for (qsizetype i = 0; i < screens.size(); ++i) {
+    const qint64 a = Area(screens[i] & frame);
+    if (a > bestArea) {
+      bestArea = a;
+      best = i;
+    }
+  }
+  const QRect s = screens[best];
+  const int w = std::min(frame.width(), s.width());
+  const int h = std::min(frame.height(), s.height());
+  const int x = std::clamp(frame.x(), s.x(), s.x() + s.width() - w);
+  const int y = std::clamp(frame.y(), s.y(), s.y() + s.height() - h);
+  return QRect(x, y, w, h);
+}
+
+namespace {
+
+// x()/y() are the frame's position, width()/height() the client's size.
+void BringOnScreen(QWidget& form) {
+  QList<QRect> screens;
+  qsizetype primary = 0;
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    if (screen == QGuiApplication::primaryScreen())
+      primary = screens.size();
+    screens << screen->availableGeometry();
+  }
+  const QMargins m = form.isVisible()
+                         ? QMargins(form.geometry().left() - form.frameGeometry().left(),
+                                    form.geometry().top() - form.frameGeometry().top(),
+                                    form.frameGeometry().right() - form.geometry().right(),
+                                    form.frameGeometry().bottom() - form.geometry().bottom())
+                         : kAssumedFrameMargins;
+  const QRect frame(form.pos(), form.size().grownBy(m));
+  const QRect fitted = FitPlacement(frame, screens, primary);
+  if (fitted == frame)
+    return;
+  form.resize(fitted.size().shrunkBy(m));
+  form.move(fitted.topLeft());
+}
+
+}  // namespace
+
 void LoadFormPlacement(QWidget& form, const QString& fileName) {
   const TIniFile ini(fileName);
   const QString section = form.objectName();
@@ -82,6 +135,7 @@ void LoadFormPlacement(QWidget& form, const QString& fileName) {
               LimitExtent(ini.ReadInteger(section, kHeight, form.height()), desktop.height()));
   form.move(ini.ReadInteger(section, kLeft, form.x()), form.y());
   form.move(form.x(), ini.ReadInteger(section, kTop, form.y()));
+  BringOnScreen(form);
   if (ini.ReadBool(section, kMaximized, false)) {
     form.setWindowState(form.windowState() | Qt::WindowMaximized);
   }

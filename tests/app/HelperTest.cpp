@@ -1,4 +1,5 @@
 #include "app/Helper.h"
+#include "app/IniFile.h"
 
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -69,13 +70,13 @@ TEST_F(PlacementTest, SaveWritesMaximizedFirstThenSizeAndPosition) {
 
 TEST_F(PlacementTest, LoadRestoresWhatSaveWrote) {
   FForm.resize(500, 300);
-  FForm.move(-20, 15);  // off screen is taken as it is
+  FForm.move(20, 15);
   ASSERT_TRUE(SaveFormPlacement(FForm, Path()));
   QWidget other;
   other.setObjectName("MainFrm");
   LoadFormPlacement(other, Path());
   EXPECT_EQ(other.size(), QSize(500, 300));
-  EXPECT_EQ(other.pos(), QPoint(-20, 15));
+  EXPECT_EQ(other.pos(), QPoint(20, 15));
   EXPECT_FALSE(other.windowState().testFlag(Qt::WindowMaximized));
 }
 
@@ -124,6 +125,64 @@ TEST_F(PlacementTest, HugeStoredSizeIsCut) {
   const QSize desktop = QGuiApplication::primaryScreen()->virtualGeometry().size();
   EXPECT_LE(FForm.width(), std::max(desktop.width(), 16384));
   EXPECT_LE(FForm.height(), std::max(desktop.height(), 16384));
+}
+
+// Screens' available areas: a 1280 x 900 laptop with a task bar at the bottom,
+// a 1920 x 1080 monitor to its right, and a small 800 x 600 one.
+TEST(FitPlacementTest, BringsThePlacementOntoTheScreenItOverlapsMost) {
+  const QRect laptop(0, 0, 1280, 860);
+  const QRect monitor(1280, 0, 1920, 1080);
+  const QList<QRect> two = {laptop, monitor};
+  struct Case {
+    const char* what;
+    QList<QRect> screens;
+    qsizetype primary;
+    QRect frame, expected;
+  };
+  const std::vector<Case> cases = {
+      {"fits: exactly as stored", two, 0, {100, 50, 970, 661}, {100, 50, 970, 661}},
+      {"fills the available area exactly", two, 0, {0, 0, 1280, 860}, {0, 0, 1280, 860}},
+      {"fits on the second screen", two, 0, {1500, 300, 970, 661}, {1500, 300, 970, 661}},
+      {"layout position on the laptop: moved up",
+       two,
+       0,
+       {240, 328, 970, 661},
+       {240, 199, 970, 661}},
+      {"across both, mostly the monitor", two, 0, {1000, 100, 970, 661}, {1280, 100, 970, 661}},
+      {"across both, mostly the laptop", two, 0, {700, 100, 970, 661}, {310, 100, 970, 661}},
+      {"off every screen: the primary", two, 1, {5000, 4000, 970, 661}, {2230, 419, 970, 661}},
+      {"left of and above everything", two, 0, {-3000, -2000, 970, 661}, {0, 0, 970, 661}},
+      {"larger than the screen: shrunk",
+       {QRect(0, 0, 800, 600)},
+       0,
+       {240, 328, 970, 661},
+       {0, 0, 800, 600}},
+      {"one edge too large", two, 0, {1400, 200, 900, 2000}, {1400, 0, 900, 1080}},
+      {"screen not at the origin",
+       {QRect(-1024, 40, 1024, 728)},
+       0,
+       {-900, 500, 500, 400},
+       {-900, 368, 500, 400}},
+      {"no screens: unchanged", {}, 0, {-20, 15, 500, 300}, {-20, 15, 500, 300}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FitPlacement(c.frame, c.screens, c.primary), c.expected) << c.what;
+  }
+}
+
+TEST_F(PlacementTest, LoadBringsAStoredPlacementOnScreenAndSaveKeepsWhatItHad) {
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  Put(QStringLiteral("[MainFrm]\nleft=%1\ntop=%2\n")
+          .arg(screen.right() + 500)
+          .arg(screen.bottom() + 500)
+          .toLatin1());
+  LoadFormPlacement(FForm, Path());
+  EXPECT_EQ(FForm.size(), QSize(600, 400));
+  EXPECT_EQ(FForm.pos(), screen.bottomRight() - QPoint(600, 432) + QPoint(1, 1));
+  ASSERT_TRUE(SaveFormPlacement(FForm, Path()));
+  const TIniFile ini(Path());
+  EXPECT_EQ(ini.ReadInteger("MainFrm", "left", 0), FForm.x());
+  EXPECT_EQ(ini.ReadInteger("MainFrm", "top", 0), FForm.y());
 }
 
 TEST_F(PlacementTest, SaveReportsTheFirstFailedWrite) {
