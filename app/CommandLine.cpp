@@ -3,6 +3,8 @@
 #include <QCommandLineParser>
 #include <QHostAddress>
 
+#include <algorithm>
+
 #include "link/SimHidPlatform.h"
 
 namespace calorix {
@@ -82,6 +84,9 @@ std::optional<TEndpoint> ParseRemoteEndpoint(const QString& text) {
     return TEndpoint{QStringLiteral("127.0.0.1"), kDefaultRemotePort};
   if (const auto port = ParsePort(text))
     return TEndpoint{QStringLiteral("127.0.0.1"), *port};
+  // All digits is a port, not an address in QHostAddress's integer form.
+  if (std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); }))
+    return std::nullopt;
   auto e = ParseHostPort(text, kDefaultRemotePort);
   if (!e)
     return std::nullopt;
