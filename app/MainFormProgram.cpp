@@ -110,7 +110,8 @@ void TProgramControl::UpdateCurves() {
 QString TProgramControl::StateFileName() const {
   if (FWindow.FJournalFolder.isEmpty())
     return {};
-  return QFileInfo(FWindow.FJournalFolder).absoluteDir().filePath(QStringLiteral("program.json"));
+  // In the journal's folder: what a program that ended abnormally leaves for the next start.
+  return QDir(FWindow.FJournalFolder).filePath(QStringLiteral("program.json"));
 }
 
 void TProgramControl::WriteStateFile() {
@@ -121,6 +122,7 @@ void TProgramControl::WriteStateFile() {
                 {QStringLiteral("file"), FPath},
                 {QStringLiteral("step"), FRunner.Step()},
                 {QStringLiteral("steps"), int(FRunner.Program().Steps.size())}};
+  QDir().mkpath(FWindow.FJournalFolder);
   QSaveFile f(path);
   const QByteArray text = QJsonDocument(o).toJson(QJsonDocument::Compact);
   // A note that cannot be written costs only the notice at the next start.

@@ -6,6 +6,7 @@
 #include "chart/SetpointCurve.h"
 #include "tests/support/ui/Connected.h"
 
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
@@ -62,6 +63,8 @@ class TestProgram : public QObject {
     QVERIFY(c.Idle());
     QVERIFY(c.Poll());
     QVERIFY(TWindowFixture::WaitFor([&] { return w.ProgramStep() == 2; }));
+    const QString note = QDir(c.Fx.JournalFolder()).filePath("program.json");
+    QVERIFY(QFile::exists(note));  // for the next start, should this one end abnormally
     QVERIFY2(w.StatusText(1).startsWith(QStringLiteral("Шаг 2 из 3: ожидание стабильности")),
              qPrintable(w.StatusText(1)));
     // The planned curve runs from now to the end setpoint; the written one holds 30.
@@ -101,12 +104,13 @@ class TestProgram : public QObject {
     QVERIFY(TWindowFixture::WaitFor([&] { return c.Thermostat->Setpoint() == 25.0; }));
     QCOMPARE(w.StatusText(1), QStringLiteral("Программа \"Проба\" завершена"));
     QCOMPARE(planned->dataCount(), 0);
+    QVERIFY(!QFile::exists(note));
   }
 
   void aNoteLeftByARunningProgramIsToldAtTheNextStart() {
     TWindowFixture fx;
     QDir().mkpath(fx.JournalFolder());
-    QFile note(QFileInfo(fx.JournalFolder()).absoluteDir().filePath("program.json"));
+    QFile note(QDir(fx.JournalFolder()).filePath("program.json"));
     QVERIFY(note.open(QIODevice::WriteOnly));
     note.write(R"({"name": "Ночь", "step": 4, "steps": 9})");
     note.close();
