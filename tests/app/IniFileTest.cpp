@@ -11,6 +11,8 @@
 #include <ostream>
 #include <random>
 
+#include "tests/support/PermissionsApply.h"
+
 // Readable QString and QByteArray values in failure messages.
 static void PrintTo(const QString& s, std::ostream* os) {
   *os << '"' << s.toStdString() << '"';
@@ -269,8 +271,8 @@ TEST_F(IniFileTest, WriteIntoMissingFolderFailsWithReason) {
 }
 
 TEST_F(IniFileTest, WriteIntoReadOnlyFolderFailsAndKeepsTheFile) {
-  if (geteuid() == 0)
-    GTEST_SKIP() << "permissions do not apply to root";
+  const test::TPermissionsApply permissions;
+  ASSERT_TRUE(permissions.Ok());
   Put("[Chart]\nPollTime=1500\n");
   QFile::Permissions rx = QFile::ReadOwner | QFile::ExeOwner;
   ASSERT_TRUE(QFile::setPermissions(FDir.path(), rx));
@@ -284,8 +286,8 @@ TEST_F(IniFileTest, WriteIntoReadOnlyFolderFailsAndKeepsTheFile) {
 }
 
 TEST_F(IniFileTest, UnreadableFileIsNeverReplaced) {
-  if (geteuid() == 0)
-    GTEST_SKIP() << "permissions do not apply to root";
+  const test::TPermissionsApply permissions;
+  ASSERT_TRUE(permissions.Ok());
   Put("[Chart]\nPollTime=1500\n");
   ASSERT_TRUE(QFile::setPermissions(Path(), QFile::WriteOwner));
   TIniFile ini(Path());

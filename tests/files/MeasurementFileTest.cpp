@@ -14,6 +14,8 @@
 #include <limits>
 #include <random>
 
+#include "tests/support/PermissionsApply.h"
+
 namespace calorix {
 namespace {
 
@@ -234,8 +236,8 @@ TEST(MeasurementSave, ReplacesFileContent) {
 }
 
 TEST(MeasurementSave, FailureNamesFileAndKeepsOldOne) {
-  if (geteuid() == 0)
-    GTEST_SKIP() << "root ignores folder permissions";
+  const test::TPermissionsApply permissions;
+  ASSERT_TRUE(permissions.Ok());
   QTemporaryDir dir;
   const QString sub = dir.filePath("ro");
   ASSERT_TRUE(QDir().mkdir(sub));
@@ -562,13 +564,12 @@ TEST(MeasurementReader, GigabyteFileWithoutLineEnds) {
 
 TEST(MeasurementReader, OpenFailuresNameTheFile) {
   QTemporaryDir dir;
-  std::vector<QString> paths = {dir.filePath("missing.csv"), dir.path(), "/dev/null"};
-  if (geteuid() != 0) {
-    const QString locked = dir.filePath("locked.csv");
-    WriteBytes(locked, "0:00:05;1\r\n");
-    QFile::setPermissions(locked, QFileDevice::Permissions());
-    paths.push_back(locked);
-  }
+  const QString locked = dir.filePath("locked.csv");
+  WriteBytes(locked, "0:00:05;1\r\n");
+  QFile::setPermissions(locked, QFileDevice::Permissions());
+  const std::vector<QString> paths = {dir.filePath("missing.csv"), dir.path(), "/dev/null", locked};
+  const test::TPermissionsApply permissions;
+  ASSERT_TRUE(permissions.Ok());
   for (const QString& path : paths) {
     const auto r = Read(path, Ru());
     EXPECT_FALSE(r.Ok) << path.toStdString();
