@@ -1,5 +1,4 @@
 #include "chart/Chart.h"
-#include "chart/TimeWindow.h"
 #include "chart/VerticalScale.h"
 
 #include <gtest/gtest.h>
@@ -182,106 +181,6 @@ TEST_F(TChartFixture, ClickOnTheCurveReportsSampleAndButton) {
                    Qt::NoModifier);
   QApplication::sendEvent(&Chart, &move);
   EXPECT_EQ(Chart.cursor().shape(), Qt::PointingHandCursor);
-}
-
-// The main window's time-window handlers, written over the chart and the
-// window maths as the main window does.
-struct TWindowFixture : TChartFixture {
-  TWindowFixture() { Chart.SetBottomRange(Window.Reset()); }
-  void AddSample(double seconds, double value) {
-    Record->Add(seconds * kSec, value);
-    TrackNewest();
-  }
-  void TrackNewest() {
-    if (!Chart.BottomAutomatic())
-      Chart.ScrollBottom(Window.FollowStep(), true);
-  }
-  void ApplyFrame() { Chart.SetBottomRange(Window.ApplyFrame(Chart.RecordLength())); }
-  void FrameClick(int tag) {
-    Window.SetFrame(tag);
-    if (!Chart.BottomAutomatic())
-      ApplyFrame();
-  }
-  void ScrollBarChange(int position) {
-    if (position == ScrollBar)
-      return;  // a scroll bar only signals changes
-    ScrollBar = position;
-    Chart.ScrollBottom(Window.ScrollOffset(position, Chart.RecordLength()), false);
-  }
-  void WholeRecord(bool on) {
-    if (on) {
-      ScrollBarChange(kScrollMax);
-      Window.Remember(Chart.BottomRange());
-      Chart.SetBottomAutomatic(true);
-    } else {
-      Chart.SetBottomAutomatic(false);
-      ApplyFrame();
-    }
-  }
-  void ExpectWindow(double minSeconds, double maxSeconds) {
-    EXPECT_NEAR(Chart.BottomRange().Min / kSec, minSeconds, 1e-6);
-    EXPECT_NEAR(Chart.BottomRange().Max / kSec, maxSeconds, 1e-6);
-  }
-
-  TTimeWindow Window;
-  int ScrollBar = kScrollMax;
-};
-
-TEST_F(TWindowFixture, DefaultWindowAndFollowingTheNewestSample) {
-  ExpectWindow(-(14 * 60 + 45), 15);
-  AddSample(10, 20);
-  ExpectWindow(-(14 * 60 + 45), 15);
-  AddSample(16, 20);  // past the right end: one step of 90 s
-  ExpectWindow(-(14 * 60 + 45) + 90, 105);
-  AddSample(400, 20);  // far past: still one step per sample
-  ExpectWindow(-(14 * 60 + 45) + 180, 195);
-}
-
-TEST_F(TWindowFixture, FrameChangeKeepsTheRightEndWhileTheNewestSampleIsInside) {
-  AddSample(10, 20);
-  FrameClick(0);
-  ExpectWindow(15 - 300, 15);
-  AddSample(20, 20);  // moves the window by 30 s to end at 45 s
-  ExpectWindow(45 - 300, 45);
-  Record->Add(50 * kSec, 20);  // beyond the remembered end, not yet followed
-  FrameClick(3);
-  ExpectWindow(50 + 60 - 3600, 50 + 60);
-}
-
-TEST_F(TWindowFixture, WholeRecordRestoresTheWindowOrLandsOnTheNewestSample) {
-  AddSample(5, 20);
-  AddSample(600, 21);
-  WholeRecord(true);
-  ExpectWindow(5, 600);
-  WholeRecord(false);  // the remembered window ended at 105 s, before the newest sample
-  ExpectWindow(600 + 15 - 900, 615);
-  WholeRecord(true);
-  FrameClick(0);  // in whole-record mode the frame changes nothing visible
-  ExpectWindow(5, 600);
-  WholeRecord(false);  // the remembered window ends after the newest sample
-  ExpectWindow(615 - 300, 615);
-  WholeRecord(true);
-  Record->Add(700 * kSec, 22);
-  Chart.replot();
-  ExpectWindow(5, 700);
-  WholeRecord(false);
-  ExpectWindow(700 + 5 - 300, 705);
-}
-
-TEST_F(TWindowFixture, ScrollingToZeroGoesBackByTheRecordLengthAndReturns) {
-  for (int s = 1; s <= 1200; s += 60)
-    AddSample(s, 20);
-  const TAxisRange before = Chart.BottomRange();
-  ScrollBarChange(0);
-  EXPECT_NEAR(Chart.BottomRange().Max, before.Max - Chart.RecordLength(), 1e-12);
-  ScrollBarChange(100);
-  EXPECT_NEAR(Chart.BottomRange().Max, before.Max, 1e-12);
-  EXPECT_NEAR(Chart.BottomRange().Min, before.Min, 1e-12);
-  // From the middle, the whole-record switch first brings the thumb to 100.
-  ScrollBarChange(50);
-  WholeRecord(true);
-  EXPECT_EQ(ScrollBar, 100);
-  EXPECT_NEAR(Window.WindowMax(), before.Max, 1e-12);
 }
 
 }  // namespace

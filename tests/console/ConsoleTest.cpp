@@ -1,5 +1,6 @@
 #include "console/Console.h"
 
+#include "app/Helper.h"
 #include "app/Timer.h"
 
 #include <gtest/gtest.h>
@@ -13,33 +14,6 @@
 
 namespace calorix {
 namespace {
-
-// The command history as the main window keeps it: ten entries, newest first,
-// Up and Down return the entry at the cursor and then move.
-struct TFakeHistory {
-  QStringList Items;
-  int Cursor = 0;
-  void Add(const QString& line) {
-    if (Items.size() == 10)
-      Items.removeLast();
-    Items.prepend(line);
-    Cursor = 0;
-  }
-  QString Up() {
-    if (Items.isEmpty())
-      return {};
-    const QString entry = Items[Cursor];
-    Cursor = (Cursor + 1 == Items.size()) ? 0 : Cursor + 1;
-    return entry;
-  }
-  QString Down() {
-    if (Items.isEmpty())
-      return {};
-    const QString entry = Items[Cursor];
-    Cursor = (Cursor == 0) ? int(Items.size()) - 1 : Cursor - 1;
-    return entry;
-  }
-};
 
 class ConsoleTest : public ::testing::Test {
  protected:
@@ -87,7 +61,7 @@ class ConsoleTest : public ::testing::Test {
   std::vector<QByteArray> Sent;
   QStringList Errors;
   int Clears = 0;
-  TFakeHistory History;
+  TCommandHistory History;  // the window's own
 };
 
 TEST_F(ConsoleTest, StartsWithPromptAndItsLook) {
@@ -131,7 +105,7 @@ TEST_F(ConsoleTest, SentLineThenAnswerThenPrompt) {
   Enter();
   ASSERT_EQ(Sent.size(), 1u);
   EXPECT_EQ(Sent[0], QByteArray(":00000000 dat.t rd\n"));
-  EXPECT_EQ(History.Items, QStringList{":00000000 dat.t rd"});
+  EXPECT_EQ(History.Items(), QStringList{":00000000 dat.t rd"});
   EXPECT_TRUE(Console->PromptTimer()->Enabled());
   Console->ShowConsoleAnswer("0 25.00");
   EXPECT_EQ(Text(), ">:00000000 dat.t rd\n0 25.00\n>");
@@ -155,7 +129,7 @@ TEST_F(ConsoleTest, EnterOnEmptyPromptGivesPromptBelowLater) {
   Enter();
   EXPECT_EQ(Text(), ">   \n");
   EXPECT_TRUE(Sent.empty());
-  EXPECT_TRUE(History.Items.isEmpty());
+  EXPECT_TRUE(History.Items().isEmpty());
   Console->PromptTimer()->Fire();
   EXPECT_EQ(Text(), ">   \n>");
 }
@@ -314,7 +288,7 @@ TEST_F(ConsoleTest, ReadOnlyEnterStillRunsTheLine) {
   Type("abc");
   Console->EnableConsole(false);
   Enter();
-  EXPECT_EQ(History.Items, QStringList{"abc"});
+  EXPECT_EQ(History.Items(), QStringList{"abc"});
   EXPECT_EQ(Sent.size(), 1u);  // the queue drops it without a thermostat
   EXPECT_EQ(Text(), ">abc\n\n");
   Console->PromptTimer()->Fire();
@@ -335,7 +309,7 @@ TEST_F(ConsoleTest, RefusedCharactersAreNotSent) {
     Enter();
     EXPECT_EQ(Errors, QStringList{RefusedCommandMessage()});
     EXPECT_TRUE(Sent.empty());
-    EXPECT_TRUE(History.Items.isEmpty());
+    EXPECT_TRUE(History.Items().isEmpty());
     EXPECT_EQ(Text(), before);
     EXPECT_FALSE(Console->PromptTimer()->Enabled());
   }

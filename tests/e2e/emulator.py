@@ -51,8 +51,11 @@ srv.bind(path)
 srv.listen(1)
 env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")
 env.pop("QT_QPA_PLATFORM", None)
+# The program's messages go to a file, read at the end: a pipe nobody reads
+# could fill and block it.
+log = open(os.path.join(work, "out.log"), "w+b")
 prog = subprocess.Popen([BIN, "--hid-emulator=" + path], cwd=work, env=env,
-                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+                        stdout=log, stderr=subprocess.STDOUT)
 try:
     srv.settimeout(20)
     conn, _ = srv.accept()
@@ -71,10 +74,13 @@ try:
         check(report[:1 + len(line)] == b"\0" + line, "report ID 0 and the request line")
         check(report[1 + len(line):] == bytes(65 - 1 - len(line)), "zero padding")
         conn.send(input_packet("t1", b"00000000 0 37.50\r".ljust(64, b"\0")))
-    # The readiness band, then the temperature.
-    for answer in [b"00000000 0 0.1\r", b"00000000 0 36.60\r"]:
+    # The readiness band, then the temperature: each request line whole.
+    for line, answer in [(b":00000000 rdy rd\r", b"00000000 0 0.1\r"),
+                         (b":00000000 dat.t rd\r", b"00000000 0 36.60\r")]:
         report = output_report(recv(conn), "t1")
-        check(report is not None, "the next request follows the answer")
+        check(report is not None and report[:1 + len(line)] == b"\0" + line
+              and report[1 + len(line):] == bytes(65 - 1 - len(line)),
+              "the request %r follows the answer, got %r" % (line, report))
         conn.send(input_packet("t1", answer.ljust(64, b"\0")))
     # An adapter: the set-up report comes only when it is selected, so unplug the thermostat.
     conn.send(b"R" + b"t1")
@@ -102,6 +108,13 @@ finally:
     if prog.poll() is None:
         prog.kill()
     srv.close()
+    log.seek(0)
+    output = log.read().decode(errors="replace")
+    log.close()
+    check("runtime error" not in output and "AddressSanitizer" not in output,
+          "no sanitizer report")
+    if failures:
+        print(output)
 
 print("%d passed, %d failed" % (1 if not failures else 0, 1 if failures else 0))
 sys.exit(1 if failures else 0)

@@ -16,39 +16,44 @@ TBytes Bytes(std::string_view text) {
 
 // ---- Output framing ------------------------------------------------------
 
+// Each request fits one report: plain, report ID 0 and the line from byte 1;
+// through the adapter, the line's length in bytes 1-2 and the line from byte 5.
 struct TFixedRequestCase {
   TRequestKind Kind;
-  std::string Text;
-  std::size_t Length;
+  std::string Text;  // what the code makes of the request
+  std::string Line;  // the line it must be
+  std::uint8_t Length;
 };
 
 class FixedRequestFraming : public ::testing::TestWithParam<TFixedRequestCase> {};
 
 TEST_P(FixedRequestFraming, FitsOneReportInBothFramings) {
   const auto& c = GetParam();
-  ASSERT_EQ(c.Text.size(), c.Length);
+  ASSERT_EQ(c.Text, c.Line);
   for (const bool adapter : {false, true}) {
     SCOPED_TRACE(adapter ? "adapter" : "plain");
+    const std::string head = adapter ? std::string{'\0', char(c.Length), '\0', '\0', '\0'} + c.Line
+                                     : std::string(1, '\0') + c.Line;
     const auto reports = FrameRequest(c.Text, 65, adapter);
     ASSERT_EQ(reports.size(), 1u);
-    const TBytes& r = reports[0];
-    ASSERT_EQ(r.size(), 65u);
-    const std::size_t offset = adapter ? 5 : 1;
-    TBytes expected(65, 0);
-    std::copy(c.Text.begin(), c.Text.end(), expected.begin() + offset);
-    if (adapter)
-      expected[1] = static_cast<std::uint8_t>(c.Length);
-    EXPECT_EQ(r, expected);
+    TBytes expected(head.begin(), head.end());
+    expected.resize(65, 0);
+    EXPECT_EQ(reports[0], expected);
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Requests, FixedRequestFraming,
-    ::testing::Values(TFixedRequestCase{rkTemperature, std::string(kTemperatureRequest), 19},
-                      TFixedRequestCase{rkSetpointRead, std::string(kSetpointReadRequest), 21},
-                      TFixedRequestCase{rkSetpointWrite, SetpointWriteRequest("25.5"), 22 + 4},
-                      TFixedRequestCase{rkReadyBand, std::string(kReadyBandRequest), 17},
-                      TFixedRequestCase{rkAlarmStatus, std::string(kAlarmStatusRequest), 24}));
+    ::testing::Values(TFixedRequestCase{rkTemperature, std::string(kTemperatureRequest),
+                                        ":00000000 dat.t rd\r", 19},
+                      TFixedRequestCase{rkSetpointRead, std::string(kSetpointReadRequest),
+                                        ":00000000 set.val rd\r", 21},
+                      TFixedRequestCase{rkSetpointWrite, SetpointWriteRequest("25.5"),
+                                        ":00000000 set.val wr 25.5\r", 26},
+                      TFixedRequestCase{rkReadyBand, std::string(kReadyBandRequest),
+                                        ":00000000 rdy rd\r", 17},
+                      TFixedRequestCase{rkAlarmStatus, std::string(kAlarmStatusRequest),
+                                        ":00000000 alm.status rd\r", 24}));
 
 TEST(OutputFraming, TemperatureReadExactBytes) {
   const TBytes line = {0x3A, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x20,

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
@@ -39,7 +40,10 @@ class TestMeasurement : public QObject {
   Q_OBJECT
  private Q_SLOTS:
   void recordStopAndRecordAgainLeavesNoGap() {
-    TConnected c;
+    TSimThermostatOptions steady;  // the bath at its setpoint, every reading 25
+    steady.Temperature = 25.0;
+    steady.Noise = 0.0;
+    TConnected c(steady);
     TMainFrm& w = *c.W;
     QVERIFY(c.Poll());
     QCOMPARE(w.Record().Count(), std::size_t(0));  // not recording: the field only
@@ -59,9 +63,9 @@ class TestMeasurement : public QObject {
     QVERIFY(c.Poll(2));
     QVERIFY(std::fabs(w.Record()[2].Time - w.Record()[1].Time - 2 * kSecond) < 1e-9);
     QCOMPARE(w.ValuesModel()->rowCount(), 3);
-    QCOMPARE(w.ValuesModel()->LineText(0), FormatElapsed(w.Record()[0].Time, w.LocalFormat()) +
-                                               " " +
-                                               FormatFixed2(w.Record()[0].Value, w.LocalFormat()));
+    const bool comma = QLocale().decimalPoint() == QStringLiteral(",");
+    QCOMPARE(w.ValuesModel()->LineText(0), comma ? "0:00:05 25,00" : "0:00:05 25.00");
+    QCOMPARE(w.ValuesModel()->LineText(2), comma ? "0:00:12 25,00" : "0:00:12 25.00");
   }
 
   void clearAsksAndEmptiesRecordAndValues() {
