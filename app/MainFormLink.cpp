@@ -106,7 +106,6 @@ void TMainFrm::ChangeSetBtnClick() {
     QueueRequest(rkSetpointWrite, *request);
   } else {
     ShowError(LoadStr(1013));
-  }
   QueueRequest(rkSetpointRead, std::string(kSetpointReadRequest));
 }
 
