@@ -62,9 +62,14 @@ TRemoteWindow::TRemoteWindow(TMainFrm& window) : QObject(&window), FWindow(windo
   connect(&window, &TMainFrm::TemperatureRead, this, [this](double t) { FLastTemperature = t; });
 }
 
-TRemoteWindow::~TRemoteWindow() = default;
+TRemoteWindow::~TRemoteWindow() {
+  if (FServer)
+    FServer->disconnect(this);  // dropping its clients tells nobody
+}
 
 void TRemoteWindow::Start(const std::optional<TEndpoint>& endpoint) {
+  if (FServer)
+    FServer->disconnect(this);
   FServer.reset();
   FListening.clear();
   FPublic = false;

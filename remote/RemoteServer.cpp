@@ -99,6 +99,11 @@ void TRemoteServer::Accept() {
       if (TClient* c = Find(socket))
         Drop(c);
     });
+    // A client gone with unread lines: nobody is left to answer.
+    connect(socket, &QTcpSocket::errorOccurred, this, [this, socket] {
+      if (TClient* c = Find(socket))
+        Drop(c);
+    });
     emit ClientsChanged(ClientCount());
     Pump(raw);
   }

@@ -86,9 +86,7 @@ class TFakeInstrument final : public IRemoteInstrument {
     Modified = false;
     return {};
   }
-  TRemoteError ClearRecord() override {
-    return Modified ? TRemoteError{-221, ""} : TRemoteError{};
-  }
+  TRemoteError ClearRecord() override { return Modified ? TRemoteError{-221, ""} : TRemoteError{}; }
   TRemoteError ProgramLoad(const std::string& path) override {
     Calls.push_back("load " + path);
     return {};
@@ -165,8 +163,7 @@ TEST(ScpiSession, LinesGiveTheirAnswersAndErrors) {
       {{"REC:DATA?"}, "0.000,24.00,1.500,24.25,3.000,0.00\n"},
       {{"REC:DATA? 1,1"}, "1.500,24.25\n"},
       {{"REC:DATA? 3"}, "\n"},
-      {{"REC:DATA? 4", "SYST:ERR?"},
-       "-222,\"Data out of range;first sample beyond the record\"\n"},
+      {{"REC:DATA? 4", "SYST:ERR?"}, "-222,\"Data out of range;first sample beyond the record\"\n"},
       {{"REC:DATA? -1", "SYST:ERR?"}, "-224,\"Illegal parameter value;first sample\"\n"},
       {{"REC:SAVE \"exists.csv\"", "SYST:ERR?"}, "-221,\"Settings conflict;file exists\"\n"},
       {{"REC:SAVE \"a b.csv\";*OPC?"}, "1\n"},
@@ -238,7 +235,8 @@ TEST(ScpiSession, AnswerAfterTheSessionIsGoneIsIgnored) {
   TFakeInstrument instrument;
   instrument.Async = true;
   {
-    TScpiSession session(instrument, [](std::string) {}, [] {});
+    TScpiSession session(
+        instrument, [](std::string) {}, [] {});
     session.Line("MEAS:TEMP?");
   }
   ASSERT_EQ(instrument.Pending.size(), 1u);
