@@ -240,8 +240,9 @@ TRemoteError TRemoteWindow::ProgramLoad(const std::string& path) {
   if (FWindow.ProgramState() != TProgramState::Stopped)
     return {-221, "a temperature program is running"};
   QString error;
+  // The window's reasons are Russian; the client's queue stays ASCII.
   if (!FWindow.ProgramLoad(QString::fromStdString(path), &error))
-    return {-224, error.toStdString()};
+    return {-224, "the program file cannot be loaded"};
   return {};
 }
 
@@ -252,7 +253,7 @@ TRemoteError TRemoteWindow::SetProgramState(TRemoteProgramState state) {
         return {};
       QString error;
       if (!FWindow.ProgramRun(&error))
-        return {-221, error.toStdString()};
+        return {-221, "the program cannot run (none loaded, or no thermostat)"};
       return {};
     }
     case TRemoteProgramState::Paused:

@@ -371,7 +371,13 @@ void TScpiSession::Error(int code, std::string detail) {
   }
   std::string text = ScpiErrorText(code);
   if (!detail.empty()) {
-    std::replace(detail.begin(), detail.end(), '\n', ' ');
+    // Instrument answers are ASCII: clients decode them so.
+    for (char& ch : detail) {
+      if (ch == '\n' || ch == '\r')
+        ch = ' ';
+      else if (static_cast<unsigned char>(ch) >= 0x80 || ch == '"')
+        ch = '\'';
+    }
     text += ";" + detail;
   }
   FErrors.push_back(std::to_string(code) + "," + Quote(text));

@@ -167,6 +167,11 @@ try:
     inst.write("REC:CLE")
     check(inst.query("REC:POIN?;SYST:ERR?") == '0;0,"No error"', "a saved record clears")
 
+    # Temperature programs: none loaded, a missing file refused.
+    check(inst.query("PROG:STAT?;PROG:STEP?") == "STOP;0", "no program runs")
+    inst.write(f'PROG:LOAD "{work}/none.txt"')
+    check(inst.query("SYST:ERR?").startswith("-224,"), "a missing program file is refused")
+
     # A bad command and the error queue.
     inst.write("FOO:BAR 1")
     inst.write("*IDN")
