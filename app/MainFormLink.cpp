@@ -106,6 +106,7 @@ void TMainFrm::ChangeSetBtnClick() {
     QueueRequest(rkSetpointWrite, *request);
   } else {
     ShowError(LoadStr(1013));
+  }
   QueueRequest(rkSetpointRead, std::string(kSetpointReadRequest));
 }
 
