@@ -308,6 +308,11 @@ void TMainFrm::SaveRemoteSettings(TIniFile& ini) {
   if (!FRemote)
     return;
   const TRemoteSettings& s = FRemote->Settings;
+  // The defaults are not written into a file that never had the section.
+  const TRemoteSettings def;
+  if (s.Enabled == def.Enabled && s.Address == def.Address && s.Port == def.Port &&
+      ini.ReadString(kSection, QStringLiteral("Enabled"), QString()).isEmpty())
+    return;
   if (!ini.WriteBool(kSection, QStringLiteral("Enabled"), s.Enabled) ||
       !ini.WriteString(kSection, QStringLiteral("Address"), s.Address) ||
       !ini.WriteInteger(kSection, QStringLiteral("Port"), s.Port))
