@@ -1,6 +1,7 @@
 #include "app/MainForm.h"
 
 #include "app/IniFile.h"
+#include "app/MainFormRemote.h"
 #include "app/Messages.h"
 #include "app/SettingsForm.h"
 #include "chart/Chart.h"
@@ -102,7 +103,8 @@ TMainFrm::TMainFrm(TMainFrmOptions options, QWidget* parent)
       FIniFileName(options.IniFileName),
       FRequests(*this),
       FJournalFolder(options.JournalFolder),
-      FMqttOption(options.Mqtt) {
+      FMqttOption(options.Mqtt),
+      FRemoteOption(options.Remote) {
   setObjectName(QStringLiteral("MainFrm"));
   // Construction: fields start empty; the number formats come from the locale.
   FLocalFormat = TFormatSettings::FromLocale(QLocale::system());
@@ -147,6 +149,7 @@ TMainFrm::TMainFrm(TMainFrmOptions options, QWidget* parent)
 TMainFrm::~TMainFrm() {
   if (MainFrm == this)
     MainFrm = nullptr;
+  FRemote.reset();  // its clients' commands use the window
   // No handler may run into a half-destroyed window.
   if (HidController) {
     HidController->OnArrival = nullptr;
@@ -497,6 +500,7 @@ void TMainFrm::FormCreate() {
     FConsole->StartUp();
     ProgramFormCreate(ini);
     SetUpPublish(ini);
+    StartRemote();
     // Asked once the window is on the screen.
     QMetaObject::invokeMethod(
         this, [this] { Guarded([this] { AskRestoreJournal(); }); }, Qt::QueuedConnection);
@@ -557,6 +561,7 @@ void TMainFrm::FormClose() {
             ini.WriteInteger(chart, QStringLiteral("MaxY"), MaxYToSetting(FScaleMaxY)) &&
             ini.WriteInteger(chart, QStringLiteral("PollTime"), FPollTime) &&
             SavePublishSettings(ini);
+  SaveRemoteSettings(ini);
   if (!ok)
     ReportIniFailure(FIniFileName);
   ProgramFormClose(ini);
@@ -585,6 +590,7 @@ void TMainFrm::SetSettingsForm(TSettingsFrm* form) {
   // Each subsystem adds its group of settings here (app/MainForm<Subsystem>.cpp).
   ProgramSettings(*form);
   AddPublishSettings(form);
+  AddRemoteSettings(form);
 }
 
 void TMainFrm::SettingsBtnClick() {

@@ -52,6 +52,7 @@ class TJvHidDeviceController;
 class TRegEx;
 class TRecordJournal;
 class TProgramControl;
+class TRemoteWindow;
 class TIniFile;
 class TPublishLink;
 
@@ -133,6 +134,8 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
 
   // --- Measurement file, printing and the clipboard
   bool SaveActionExecute();  // true when the file was written
+  // Writes the record to path without asking; the error text, empty when written.
+  QString SaveRecordTo(const QString& path);
   void OpenActionExecute();
   void PrintActionExecute();
   void CopyActionExecute();
@@ -148,12 +151,17 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   void AddSample(double time, double value);
   void RecordBtnClick();
   void ClearBtnClick();
+  void ClearRecord();  // what Clear does once confirmed
   void ResetRecord();
   double RecordLength() const;
   // Offers to restore a record left by a program that did not close normally.
   void AskRestoreJournal();
   TRecordJournal* Journal() const { return FJournal.get(); }
   void TrackNewest();
+  // --- Remote control (app/MainFormRemote.cpp)
+  void StartRemote();  // from FormCreate: the settings file and the command line
+  void AddRemoteSettings(TSettingsFrm* form);
+  void SaveRemoteSettings(TIniFile& ini);
   bool Recording() const { return FRecording; }
   const TMeasurementRecord& Record() const { return *FRecord; }
   TValuesModel* ValuesModel() const { return FValues; }
@@ -358,6 +366,8 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   TFormatSettings FCommaFormat;
   TFormatSettings FLocalFormat;
   TProgramControl* FProgram = nullptr;  // owned by the window
+  std::optional<TEndpoint> FRemoteOption;  // --remote for this run
+  std::unique_ptr<TRemoteWindow> FRemote;  // last: gone before anything it uses
 };
 
 // The program's one main window, set by the program entry.

@@ -68,6 +68,10 @@ void TMainFrm::RecordBtnClick() {
 void TMainFrm::ClearBtnClick() {
   if (!FPrompts.Warn(this, LoadStr(1006)))
     return;
+  ClearRecord();
+}
+
+void TMainFrm::ClearRecord() {
   ResetRecord();
   FModified = false;
   if (FJournal) {

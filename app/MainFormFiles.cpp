@@ -29,6 +29,15 @@ bool TMainFrm::SaveActionExecute() {
       FPrompts.SaveFileName(this, DataFileDialog(QStringLiteral("Сохранение данных в файл")));
   if (!path)
     return false;
+  const QString error = SaveRecordTo(*path);
+  if (!error.isEmpty()) {
+    ShowError(error);
+    return false;
+  }
+  return true;
+}
+
+QString TMainFrm::SaveRecordTo(const QString& path) {
   std::vector<TFileSample> samples;
   samples.reserve(FRecord->Count());
   for (std::size_t i = 0; i < FRecord->Count(); ++i) {
@@ -36,15 +45,13 @@ bool TMainFrm::SaveActionExecute() {
     samples.push_back({s.Time, s.Value});
   }
   // Written to a temporary file and swapped in: a failed save leaves the old file whole.
-  const QString error = SaveFileBytes(*path, FormatMeasurementFile(samples, FLocalFormat));
-  if (!error.isEmpty()) {
-    ShowError(error);
-    return false;
-  }
+  const QString error = SaveFileBytes(path, FormatMeasurementFile(samples, FLocalFormat));
+  if (!error.isEmpty())
+    return error;
   FModified = false;
   if (FJournal)
     FJournal->MarkSaved();
-  return true;
+  return {};
 }
 
 void TMainFrm::OpenActionExecute() {
