@@ -328,6 +328,9 @@ QWidget* TMainFrm::CreateLeftPanel() {
   alarmRow->addWidget(StaticText1);
   alarmRow->addWidget(stAlarm, 1);
   col->addLayout(alarmRow);
+  stInBand = new QLabel(TimeInBandText(std::nullopt, FLocalFormat), Panel4);
+  stInBand->setObjectName(QStringLiteral("stInBand"));
+  col->addWidget(stInBand);
   col->addStretch(1);
   return Panel4;
 }
@@ -433,6 +436,7 @@ void TMainFrm::ConnectHandlers() {
   on(cbYAuto, &QCheckBox::clicked, &TMainFrm::cbYAutoClick);
   on(TrackBar, &QSlider::valueChanged, &TMainFrm::TrackBarChange);
   on(Chart, &QCustomPlot::mousePress, &TMainFrm::ChartClick);
+  SetUpChartMouse();
   connect(ScrollBar, &QScrollBar::valueChanged, this,
           [this](int pos) { Guarded([this, pos] { ScrollBarChange(pos); }); });
   connect(Chart, &TChart::SeriesClick, this,

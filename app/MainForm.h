@@ -8,6 +8,7 @@
 #include "app/NumberFormat.h"
 #include "app/Prompts.h"
 #include "app/Timer.h"
+#include "chart/ReadOut.h"
 #include "chart/Record.h"
 #include "chart/TimeWindow.h"
 #include "link/HidPlatform.h"
@@ -178,6 +179,14 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   void TrackBarChange();
   void cbYAutoClick();
   void ChartClick();
+  // Mouse navigation and range statistics on the chart.
+  void SetUpChartMouse();
+  void ChartMovedByUser();
+  void ChartZoomedByUser();
+  void ReturnToFollowing();
+  void MarkedRangeChanged();
+  QString MarkedRangeClipboardText() const;  // empty without a marked range
+  bool FollowsNewest() const { return !FUserView; }
   double ScaleMaxY() const { return FScaleMaxY; }
 
   // --- Capture and read-out
@@ -235,6 +244,7 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   QPushButton* ReadSetBtn = nullptr;
   QLabel* StaticText1 = nullptr;
   QLabel* stAlarm = nullptr;
+  QLabel* stInBand = nullptr;  // time within the readiness band
   QTabWidget* Tabs = nullptr;
   QWidget* GraphTab = nullptr;
   QWidget* ValTab = nullptr;
@@ -353,6 +363,8 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   QStringList FAlarmTexts;
   double FReadyBand = 0.1;
   double FSetpoint = 0.0;
+  bool FUserView = false;  // the time axis was zoomed or panned by mouse
+  TTimeInBand FInBand;
   bool FModified = false;
   QString FJournalFolder;
   std::unique_ptr<TRecordJournal> FJournal;  // the unsaved record on disk

@@ -14,8 +14,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPalette>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QSlider>
 #include <QToolButton>
 
@@ -100,8 +102,9 @@ void TMainFrm::TrackNewest() {
         Chart->SetRightRange(*moved);
     }
   }
-  // Time part: the window creeps forward while the newest sample is beyond it.
-  if (!Chart->BottomAutomatic())
+  // Time part: the window creeps forward while the newest sample is beyond it
+  // (not while the user looks elsewhere with the mouse).
+  if (!Chart->BottomAutomatic() && !FUserView)
     Chart->ScrollBottom(FWindow.FollowStep(), /*checkLimits=*/true);
   Chart->QueueReplot();
 }
@@ -127,6 +130,7 @@ void TMainFrm::FramePopupItemClick(QObject* Sender) {
   if (!item)
     return;
   item->setChecked(true);
+  FUserView = false;
   FWindow.SetFrame(item->data().toInt());
   if (Chart->BottomAutomatic())
     return;  // takes effect when the whole record is left
@@ -139,6 +143,7 @@ void TMainFrm::ApplyFrame() {
 }
 
 void TMainFrm::cbXAutoClick() {
+  FUserView = false;
   if (cbXAuto->isChecked()) {
     ScrollBar->setValue(kScrollMax);
     ScrollBar->setEnabled(false);
@@ -153,6 +158,10 @@ void TMainFrm::cbXAutoClick() {
 }
 
 void TMainFrm::ScrollBarChange(int position) {
+  if (FUserView && position >= kScrollMax) {
+    ReturnToFollowing();
+    return;
+  }
   Chart->ScrollBottom(FWindow.ScrollOffset(position, RecordLength()), /*checkLimits=*/false);
   Chart->QueueReplot();
 }
@@ -199,6 +208,99 @@ void TMainFrm::cbYAutoClick() {
 void TMainFrm::ChartClick() {
   if (TrackBar->hasFocus())
     FrameBtn->setFocus();
+}
+
+// ---------------------------------------------------------------------------
+// Mouse navigation, range statistics and time in band
+
+void TMainFrm::SetUpChartMouse() {
+  connect(Chart, &TChart::BottomMovedByUser, this,
+          [this] { Guarded([this] { ChartMovedByUser(); }); });
+  connect(Chart, &TChart::RightZoomedByUser, this,
+          [this] { Guarded([this] { ChartZoomedByUser(); }); });
+  connect(Chart, &TChart::ViewResetByUser, this,
+          [this] { Guarded([this] { ReturnToFollowing(); }); });
+  connect(Chart, &TChart::MarkedRangeChanged, this,
+          [this] { Guarded([this] { MarkedRangeChanged(); }); });
+  auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  esc->setObjectName(QStringLiteral("ClearRangeShortcut"));
+  esc->setContext(Qt::WindowShortcut);
+  esc->setEnabled(false);
+  connect(esc, &QShortcut::activated, this, [this] { Chart->SetMarkedRange(std::nullopt); });
+  connect(this, &TMainFrm::TemperatureRead, this, [this](double t) {
+    const auto inside = FInBand.Update(FClock.Now(), t, FSetpoint, FReadyBand);
+    stInBand->setText(TimeInBandText(inside, FLocalFormat));
+    QPalette pal = stInBand->palette();
+    pal.setColor(QPalette::WindowText, inside ? QColor(0, 128, 0) : QColor(255, 0, 0));
+    stInBand->setPalette(pal);
+  });
+}
+
+void TMainFrm::ChartMovedByUser() {
+  FUserView = true;
+  if (cbXAuto->isChecked()) {
+    const QSignalBlocker quiet(cbXAuto);
+    cbXAuto->setChecked(false);
+    ScrollBar->setEnabled(true);
+  }
+  // The thumb follows the view: the whole scroll range is the whole record.
+  const double length = RecordLength();
+  int position = kScrollMax;
+  if (length > 0) {
+    const double p = double(kScrollMax) * Chart->BottomRange().Max / length;
+    position = int(std::lround(std::clamp(p, double(kScrollMin), double(kScrollMax))));
+  }
+  const QSignalBlocker quiet(ScrollBar);
+  ScrollBar->setValue(position);
+  FWindow.ScrollOffset(position, length);  // remembers the thumb position
+}
+
+void TMainFrm::ChartZoomedByUser() {
+  if (cbYAuto->isChecked()) {
+    const QSignalBlocker quiet(cbYAuto);
+    cbYAuto->setChecked(false);
+    TrackBar->setEnabled(true);
+  }
+  stYScale->setText(LoadStr(1110));  // the range is the user's own
+}
+
+void TMainFrm::ReturnToFollowing() {
+  FUserView = false;
+  const double length = RecordLength();
+  {
+    const QSignalBlocker quiet(ScrollBar);
+    ScrollBar->setValue(kScrollMax);
+    FWindow.ScrollOffset(kScrollMax, length);
+  }
+  if (cbXAuto->isChecked()) {
+    Chart->SetBottomAutomatic(true);
+  } else {
+    // The window moves to the newest sample as the frame gives it.
+    FWindow.Remember({length - FWindow.FrameLength(), length});
+    ApplyFrame();
+  }
+  Chart->QueueReplot();
+}
+
+void TMainFrm::MarkedRangeChanged() {
+  if (auto* esc = findChild<QShortcut*>(QStringLiteral("ClearRangeShortcut")))
+    esc->setEnabled(Chart->MarkedRange().has_value());
+  const auto range = Chart->MarkedRange();
+  if (!range || Chart->SeriesCount() == 0) {
+    SetStatusText(2, QString());
+    return;
+  }
+  const TMeasurementRecord& r = Chart->Series(0)->Record();
+  SetStatusText(
+      2, RangeStatsText(r.Stats(r.LowerBound(range->Min), r.UpperBound(range->Max)), FLocalFormat));
+}
+
+QString TMainFrm::MarkedRangeClipboardText() const {
+  const auto range = Chart->MarkedRange();
+  if (!range || Chart->SeriesCount() == 0)
+    return {};
+  const TMeasurementRecord& r = Chart->Series(0)->Record();
+  return RangeStatsTable(r.Stats(r.LowerBound(range->Min), r.UpperBound(range->Max)), FLocalFormat);
 }
 
 // ---------------------------------------------------------------------------

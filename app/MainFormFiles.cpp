@@ -112,7 +112,7 @@ void TMainFrm::PrintActionExecute() {
 }
 
 void TMainFrm::CopyActionExecute() {
-  const QString error = CopyChartToClipboard(*Chart);
+  const QString error = CopyChartToClipboard(*Chart, MarkedRangeClipboardText());
   if (!error.isEmpty())
     ShowError(error);
 }

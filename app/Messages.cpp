@@ -99,6 +99,7 @@ constexpr std::array kMessages{
     TEntry{1099, "MQTT: подключение к %1:%2"},
     TEntry{1100, "MQTT: укажите узел брокера"},
     TEntry{1101, "MQTT: префикс не может быть пустым и не может содержать символы + и #"},
+    TEntry{1110, "свой"},
 };
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include "chart/TimeWindow.h"
 #include "chart/VerticalScale.h"
 
+#include <QApplication>
+
 #include <cmath>
 
 namespace calorix {
@@ -224,7 +226,162 @@ std::optional<TSeriesHit> TChart::PointAt(const QPointF& pixel) const {
   return std::nullopt;
 }
 
+void TChart::ZoomBottomAt(double x, double factor) {
+  if (!std::isfinite(factor) || factor <= 0)
+    return;
+  const TAxisRange current = BottomRange();
+  const double width = current.Max - current.Min;
+  const double pixels = std::max(1.0, double(axisRect()->width()));
+  const double narrowest = pixels / kPixelsPerSecondAtMost * kOneSecond;
+  const auto data = DataKeyRange();
+  const double widest = std::max(data ? data->Max - data->Min : 0.0, narrowest);
+  double wanted = width * factor;
+  if (factor < 1)
+    wanted = std::max(wanted, std::min(narrowest, width));
+  else
+    wanted = std::min(wanted, std::max(widest, width));
+  if (wanted == width)
+    return;
+  const double at = xAxis->pixelToCoord(x);
+  const double share = width > 0 ? (at - current.Min) / width : 0.5;
+  const double left = at - share * wanted;
+  SetBottomRange({left, left + wanted});
+  emit BottomMovedByUser();
+}
+
+void TChart::ZoomRightAt(double y, double factor) {
+  if (!std::isfinite(factor) || factor <= 0)
+    return;
+  const TAxisRange current = RightRange();
+  const double at = yAxis2->pixelToCoord(y);
+  SetRightRange({at - (at - current.Min) * factor, at + (current.Max - at) * factor});
+  emit RightZoomedByUser();
+}
+
+void TChart::PanBottomByPixels(double dx) {
+  const TAxisRange current = BottomRange();
+  const double pixels = std::max(1.0, double(axisRect()->width()));
+  const double offset = -dx * (current.Max - current.Min) / pixels;
+  if (offset == 0 || !std::isfinite(offset))
+    return;
+  SetBottomRange({current.Min + offset, current.Max + offset});
+  emit BottomMovedByUser();
+}
+
+std::optional<TAxisRange> TChart::MarkedRange() const {
+  if (!FMarkRect)
+    return std::nullopt;
+  const double a = FMarkRect->topLeft->key(), b = FMarkRect->bottomRight->key();
+  return TAxisRange{std::min(a, b), std::max(a, b)};
+}
+
+void TChart::SetMarkedRange(std::optional<TAxisRange> range) {
+  if (!range) {
+    if (FMarkRect) {
+      removeItem(FMarkRect);
+      FMarkRect = nullptr;
+      emit MarkedRangeChanged();
+      QueueReplot();
+    }
+    return;
+  }
+  if (!FMarkRect) {
+    FMarkRect = new QCPItemRect(this);  // the plot owns its items
+    FMarkRect->setClipToAxisRect(true);
+    FMarkRect->setSelectable(false);
+    FMarkRect->setPen(QPen(QColor(0, 120, 215, 160)));
+    FMarkRect->setBrush(QColor(0, 120, 215, 50));
+    for (QCPItemPosition* p : {FMarkRect->topLeft, FMarkRect->bottomRight}) {
+      p->setAxes(xAxis, yAxis2);
+      p->setTypeX(QCPItemPosition::ptPlotCoords);
+      p->setTypeY(QCPItemPosition::ptAxisRectRatio);
+    }
+  }
+  FMarkRect->topLeft->setCoords(range->Min, 0.0);
+  FMarkRect->bottomRight->setCoords(range->Max, 1.0);
+  emit MarkedRangeChanged();
+  QueueReplot();
+}
+
+void TChart::mousePressEvent(QMouseEvent* event) {
+  FDrag = TDrag::None;
+  if (event->button() == Qt::LeftButton &&
+      axisRect()->rect().contains(event->position().toPoint())) {
+    FDrag = TDrag::Pending;
+    FDragMarks = event->modifiers().testFlag(Qt::ShiftModifier);
+    FPressPos = event->position();
+    FPanLastX = FPressPos.x();
+  }
+  QCustomPlot::mousePressEvent(event);
+}
+
+void TChart::mouseReleaseEvent(QMouseEvent* event) {
+  const TDrag drag = FDrag;
+  FDrag = TDrag::None;
+  // A press and release in place stays a click (the read-out); it also
+  // clears a marked range.
+  if (drag == TDrag::Pending && MarkedRange())
+    SetMarkedRange(std::nullopt);
+  if (drag == TDrag::Pan || drag == TDrag::Mark) {
+    if (drag == TDrag::Pan)
+      unsetCursor();
+    event->accept();
+    mMouseHasMoved = true;  // the plot's own click handling stays out
+  }
+  QCustomPlot::mouseReleaseEvent(event);
+}
+
+void TChart::mouseDoubleClickEvent(QMouseEvent* event) {
+  QCustomPlot::mouseDoubleClickEvent(event);
+  if (event->button() == Qt::LeftButton)
+    emit ViewResetByUser();
+}
+
+void TChart::wheelEvent(QWheelEvent* event) {
+  const QPointF pos = event->position();
+  const int delta = event->angleDelta().y();
+  if (delta == 0) {
+    QCustomPlot::wheelEvent(event);
+    return;
+  }
+  const double factor = std::pow(kWheelZoomFactor, double(delta) / 120.0);
+  const bool overRightAxis = pos.x() > axisRect()->right();
+  if (event->modifiers().testFlag(Qt::ControlModifier) || overRightAxis) {
+    ZoomRightAt(pos.y(), factor);
+  } else if (axisRect()->rect().contains(pos.toPoint())) {
+    ZoomBottomAt(pos.x(), factor);
+  }
+  QueueReplot();
+  event->accept();
+}
+
+void TChart::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && MarkedRange()) {
+    SetMarkedRange(std::nullopt);
+    event->accept();
+    return;
+  }
+  QCustomPlot::keyPressEvent(event);
+}
+
 void TChart::mouseMoveEvent(QMouseEvent* event) {
+  if (FDrag == TDrag::Pending &&
+      (event->position() - FPressPos).manhattanLength() >= QApplication::startDragDistance()) {
+    FDrag = FDragMarks ? TDrag::Mark : TDrag::Pan;
+    FMarkStart = xAxis->pixelToCoord(FPressPos.x());
+    if (FDrag == TDrag::Pan)
+      setCursor(Qt::ClosedHandCursor);
+  }
+  if (FDrag == TDrag::Pan) {
+    PanBottomByPixels(event->position().x() - FPanLastX);
+    FPanLastX = event->position().x();
+    replot(rpQueuedReplot);
+    return;
+  }
+  if (FDrag == TDrag::Mark) {
+    SetMarkedRange(TAxisRange{FMarkStart, xAxis->pixelToCoord(event->position().x())});
+    return;
+  }
   QCustomPlot::mouseMoveEvent(event);
   if (event->buttons() != Qt::NoButton)
     return;

@@ -69,13 +69,44 @@ class TChart final : public QCustomPlot {
   // The series sample under a widget pixel, if a curve passes near it.
   std::optional<TSeriesHit> PointAt(const QPointF& pixel) const;
 
+  // Mouse navigation. The narrowest time range the wheel gives: one second
+  // per this many pixels of the plot.
+  static constexpr double kPixelsPerSecondAtMost = 100.0;
+  // Each wheel notch narrows (or widens) a range by this factor.
+  static constexpr double kWheelZoomFactor = 0.8;
+  // Zooms the time axis by `factor` (< 1 narrows) keeping the time under
+  // pixel x in place; held between one second per 100 pixels and the
+  // length of the record (a wider range stays as wide as it is).
+  void ZoomBottomAt(double x, double factor);
+  // Zooms the temperature axis keeping the value under pixel y in place.
+  void ZoomRightAt(double y, double factor);
+  // Moves the time axis by a pixel distance (drag to the right: earlier).
+  void PanBottomByPixels(double dx);
+
+  // The time range marked with Shift+drag, if any.
+  std::optional<TAxisRange> MarkedRange() const;
+  void SetMarkedRange(std::optional<TAxisRange> range);
+
  signals:
   // A click on a series' curve: the series' number, the sample's index and
   // the mouse button.
   void SeriesClick(int series, std::size_t index, Qt::MouseButton button);
+  // The user zoomed or panned the time axis with the mouse.
+  void BottomMovedByUser();
+  // The user zoomed the temperature axis with the mouse.
+  void RightZoomedByUser();
+  // Double-click: back to the window the controls give.
+  void ViewResetByUser();
+  // A range was marked or cleared (Shift+drag, Esc, a click elsewhere).
+  void MarkedRangeChanged();
 
  protected:
   void mouseMoveEvent(QMouseEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void FitAutomaticAxes();
@@ -85,6 +116,14 @@ class TChart final : public QCustomPlot {
   std::vector<TFastLineSeries*> FSeries;  // owned by the plot
   bool FBottomAutomatic = false;
   bool FRightAutomatic = false;
+
+  enum class TDrag { None, Pending, Pan, Mark };
+  TDrag FDrag = TDrag::None;
+  bool FDragMarks = false;  // Shift was held at the press
+  QPointF FPressPos;
+  double FPanLastX = 0;
+  double FMarkStart = 0;
+  QCPItemRect* FMarkRect = nullptr;  // owned by the plot
 };
 
 }  // namespace calorix

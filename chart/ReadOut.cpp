@@ -2,6 +2,10 @@
 
 #include "app/Messages.h"
 
+#include <QCoreApplication>
+
+#include <cmath>
+
 namespace calorix {
 
 QString ReadOutText(double x, double y, const TFormatSettings& format) {
@@ -11,6 +15,74 @@ QString ReadOutText(double x, double y, const TFormatSettings& format) {
 
 QString CatchCaption(const QString& seriesName) {
   return seriesName.isEmpty() ? LoadStr(1008) : seriesName;
+}
+
+namespace {
+
+QString Tr(const char* text) {
+  return QCoreApplication::translate("calorix", text);
+}
+
+struct TFigure {
+  QString Name;
+  QString Value;
+};
+
+std::vector<TFigure> Figures(const TRangeStats& s, const TFormatSettings& f) {
+  const QString deg = QStringLiteral(" °C");
+  return {
+      {Tr("Длительность"), FormatElapsed(s.Duration(), f)},
+      {Tr("Измерений"), QString::number(s.Count)},
+      {Tr("Изменение"), FormatGeneral8(s.LastValue - s.FirstValue, f) + deg},
+      {Tr("Скорость"), FormatGeneral8(s.Slope / 1440.0, f) + Tr(" °C/мин")},
+      {Tr("Минимум"), FormatGeneral8(s.Min, f) + deg},
+      {Tr("Максимум"), FormatGeneral8(s.Max, f) + deg},
+      {Tr("Среднее"), FormatGeneral8(s.Mean, f) + deg},
+      {Tr("Стандартное отклонение"), FormatGeneral8(s.StdDev, f) + deg},
+  };
+}
+
+}  // namespace
+
+QString RangeStatsText(const TRangeStats& s, const TFormatSettings& f) {
+  if (s.Count == 0)
+    return Tr("В участке нет измерений");
+  const std::vector<TFigure> v = Figures(s, f);
+  QString text = Tr("Участок %1, %2 изм.: изменение %3, %4, мин. %5, макс. %6, среднее %7, ско %8")
+                     .arg(v[0].Value, v[1].Value, v[2].Value, v[3].Value, v[4].Value, v[5].Value,
+                          v[6].Value, v[7].Value);
+  if (s.Skipped > 0)
+    text += Tr(" (пропущено: %1)").arg(s.Skipped);
+  return text;
+}
+
+QString RangeStatsTable(const TRangeStats& s, const TFormatSettings& f) {
+  if (s.Count == 0)
+    return Tr("В участке нет измерений");
+  QString text;
+  for (const TFigure& fig : Figures(s, f))
+    text += fig.Name + QLatin1Char('\t') + fig.Value + QLatin1Char('\n');
+  if (s.Skipped > 0)
+    text += Tr("Пропущено") + QLatin1Char('\t') + QString::number(s.Skipped) + QLatin1Char('\n');
+  return text;
+}
+
+std::optional<double> TTimeInBand::Update(double now, double temperature, double setpoint,
+                                          double band) {
+  // The temperature's colour rule word for word: outside only when the
+  // difference is above the band (a comparison with NaN is false).
+  const bool outside = std::fabs(temperature - setpoint) > band;
+  if (outside) {
+    FSince.reset();
+    return std::nullopt;
+  }
+  if (!FSince || *FSince > now)
+    FSince = now;
+  return now - *FSince;
+}
+
+QString TimeInBandText(std::optional<double> inside, const TFormatSettings& format) {
+  return inside ? Tr("В допуске: %1").arg(FormatElapsed(*inside, format)) : Tr("Вне допуска");
 }
 
 }  // namespace calorix

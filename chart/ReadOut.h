@@ -2,6 +2,8 @@
 // Texts of the capture tool and of the click read-out.
 #include "app/NumberFormat.h"
 
+#include "chart/Record.h"
+
 #include <QString>
 
 namespace calorix {
@@ -13,5 +15,29 @@ QString ReadOutText(double x, double y, const TFormatSettings& format);
 
 // The capture menu's caption of a series: its name, "Пустой" when unnamed.
 QString CatchCaption(const QString& seriesName);
+
+// The figures of a marked range for the status bar: "Участок 0:12:30,
+// 750 изм.: изменение 1.23 °C, 0.0984 °C/мин, мин. 24.1, макс. 25.33,
+// среднее 24.71, ско 0.352", with " (пропущено: N)" for samples left out.
+// "В участке нет измерений" when none counts.
+QString RangeStatsText(const TRangeStats& stats, const TFormatSettings& format);
+// The same figures one per line, "name<TAB>value", for the clipboard.
+QString RangeStatsTable(const TRangeStats& stats, const TFormatSettings& format);
+
+// How long the temperature has stayed within the readiness band of the
+// setpoint without a break, by the colour rule of the temperature: outside
+// only when the difference is above the band (equal is inside).
+class TTimeInBand {
+ public:
+  // A reading at `now` (days, any steady origin). Returns the time inside
+  // so far, or nullopt while outside.
+  std::optional<double> Update(double now, double temperature, double setpoint, double band);
+  void Reset() { FSince.reset(); }
+
+ private:
+  std::optional<double> FSince;
+};
+// "В допуске: 0:12:30", or "Вне допуска".
+QString TimeInBandText(std::optional<double> inside, const TFormatSettings& format);
 
 }  // namespace calorix

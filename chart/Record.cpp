@@ -61,6 +61,7 @@ std::optional<std::size_t> TMeasurementRecord::Add(double time, double value) {
       At(i) = At(i - 1);
     At(index) = {time, value};
     RebuildLevelsFrom(index);
+    RebuildSumsFrom(index);
   }
   if (std::isfinite(value))
     Merge(FFinite, value);
@@ -80,6 +81,8 @@ void TMeasurementRecord::Clear() {
   std::vector<std::unique_ptr<TSample[]>>().swap(FChunks);
   for (auto& level : FLevels)
     std::vector<TMinMax>().swap(level);
+  for (auto& sums : FSums)
+    std::vector<TBlockSums>().swap(sums);
   FCount = 0;
   FFinite = {kNaN, kNaN};
   if (FBulk == 0) {
@@ -103,6 +106,57 @@ void TMeasurementRecord::UpdateLevels(std::size_t index, double value) {
     if (block == level.size())
       level.push_back({kNaN, kNaN});
     Merge(level[block], value);
+  }
+  const TSample& s = (*this)[index];
+  for (int k = kFirstSumLevel; k < kLevels; ++k) {
+    auto& sums = FSums[std::size_t(k)];
+    const std::size_t b = kBlocks[std::size_t(k)];
+    const std::size_t block = index / b;
+    if (block == sums.size())
+      sums.push_back({});
+    AddToSums(sums[block], (*this)[block * b].Time, s);
+  }
+}
+
+void TMeasurementRecord::AddToSums(TBlockSums& sums, double origin, const TSample& s) const {
+  if (!std::isfinite(s.Value))
+    return;
+  const double t = s.Time - origin;
+  sums.N += 1;
+  sums.T += t;
+  sums.V += s.Value;
+  sums.VV += s.Value * s.Value;
+  sums.TV += t * s.Value;
+  sums.TT += t * t;
+}
+
+namespace {
+// Adds sums taken from another origin: `shift` is their origin minus ours.
+void MergeSums(TBlockSums& into, const TBlockSums& other, double shift) {
+  into.N += other.N;
+  into.T += other.T + other.N * shift;
+  into.V += other.V;
+  into.VV += other.VV;
+  into.TV += other.TV + shift * other.V;
+  into.TT += other.TT + 2 * shift * other.T + other.N * shift * shift;
+}
+}  // namespace
+
+void TMeasurementRecord::RebuildSumsFrom(std::size_t index) {
+  for (int k = kFirstSumLevel; k < kLevels; ++k) {
+    auto& sums = FSums[std::size_t(k)];
+    const std::size_t b = kBlocks[std::size_t(k)];
+    const std::size_t firstBlock = index / b;
+    sums.resize(firstBlock);
+    const std::size_t blocks = (FCount + b - 1) / b;
+    for (std::size_t blk = firstBlock; blk < blocks; ++blk) {
+      TBlockSums m;
+      const double origin = (*this)[blk * b].Time;
+      const std::size_t end = std::min(FCount, (blk + 1) * b);
+      for (std::size_t i = blk * b; i < end; ++i)
+        AddToSums(m, origin, (*this)[i]);
+      sums.push_back(m);
+    }
   }
 }
 
@@ -175,11 +229,84 @@ TMinMax TMeasurementRecord::ValueRange(std::size_t first, std::size_t last) cons
   return m;
 }
 
+TRangeStats TMeasurementRecord::Stats(std::size_t first, std::size_t last) const {
+  TRangeStats r;
+  last = std::min(last, FCount);
+  if (first >= last)
+    return r;
+  // The first and last counted samples; long runs without a finite value
+  // are skipped a block at a time.
+  const std::size_t b1 = kBlocks[kFirstSumLevel];
+  std::size_t lo = first;
+  while (lo < last && !std::isfinite((*this)[lo].Value)) {
+    if (lo % b1 == 0 && lo + b1 <= last && FSums[kFirstSumLevel][lo / b1].N == 0)
+      lo += b1;
+    else
+      ++lo;
+  }
+  if (lo == last) {
+    r.Skipped = last - first;
+    return r;
+  }
+  std::size_t hi = last;
+  while (!std::isfinite((*this)[hi - 1].Value)) {
+    if (hi % b1 == 0 && hi - b1 >= lo && FSums[kFirstSumLevel][(hi - b1) / b1].N == 0)
+      hi -= b1;
+    else
+      --hi;
+  }
+  const double origin = (*this)[lo].Time;
+  TBlockSums sum;
+  for (std::size_t i = lo; i < hi;) {
+    int k = kLevels - 1;
+    while (k >= kFirstSumLevel &&
+           (i % kBlocks[std::size_t(k)] != 0 || i + kBlocks[std::size_t(k)] > hi))
+      --k;
+    if (k < kFirstSumLevel) {
+      AddToSums(sum, origin, (*this)[i]);
+      ++i;
+    } else {
+      MergeSums(sum, FSums[std::size_t(k)][i / kBlocks[std::size_t(k)]], (*this)[i].Time - origin);
+      i += kBlocks[std::size_t(k)];
+    }
+  }
+  const double n = sum.N;
+  r.Count = std::size_t(n);
+  r.Skipped = (last - first) - r.Count;
+  r.FirstTime = (*this)[lo].Time;
+  r.FirstValue = (*this)[lo].Value;
+  r.LastTime = (*this)[hi - 1].Time;
+  r.LastValue = (*this)[hi - 1].Value;
+  r.Mean = sum.V / n;
+  if (n > 1) {
+    const double svv = std::max(0.0, sum.VV - sum.V * sum.V / n);
+    r.StdDev = std::sqrt(svv / (n - 1));
+    const double stt = sum.TT - sum.T * sum.T / n;
+    const double stv = sum.TV - sum.T * sum.V / n;
+    if (stt > 0)
+      r.Slope = stv / stt;
+  }
+  TMinMax m = ValueRange(lo, hi);
+  if (!std::isfinite(m.Min) || !std::isfinite(m.Max)) {
+    // Infinities inside: the levels keep them, the figures do not.
+    m = {kNaN, kNaN};
+    for (std::size_t i = lo; i < hi; ++i) {
+      if (std::isfinite((*this)[i].Value))
+        Merge(m, (*this)[i].Value);
+    }
+  }
+  r.Min = m.Min;
+  r.Max = m.Max;
+  return r;
+}
+
 std::size_t TMeasurementRecord::MemoryBytes() const {
   std::size_t bytes = sizeof *this + FChunks.capacity() * sizeof(FChunks[0]) +
                       FChunks.size() * kChunkSize * sizeof(TSample);
   for (const auto& level : FLevels)
     bytes += level.capacity() * sizeof(TMinMax);
+  for (const auto& sums : FSums)
+    bytes += sums.capacity() * sizeof(TBlockSums);
   return bytes;
 }
 

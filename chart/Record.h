@@ -26,6 +26,27 @@ struct TMinMax {
   bool Empty() const { return Min != Min; }  // NaN
 };
 
+// Figures over the samples of a stretch of time. Only samples with a finite
+// value count: NaN (no reading) and infinities (a sensor fault) are left
+// out of every figure and counted in Skipped.
+struct TRangeStats {
+  std::size_t Count = 0;                 // samples with a finite value
+  std::size_t Skipped = 0;               // samples left out
+  double FirstTime = 0, LastTime = 0;    // of the first and last counted sample
+  double FirstValue = 0, LastValue = 0;  // their values
+  double Min = 0, Max = 0, Mean = 0;
+  double StdDev = 0;  // sample standard deviation (n - 1); 0 for one sample
+  double Slope = 0;   // least-squares slope, degrees per day; 0 below two times
+  double Duration() const { return LastTime - FirstTime; }
+};
+
+// Running sums of a block of samples, times taken from the block's first
+// sample so that sums over a short stretch late in a long record keep their
+// digits.
+struct TBlockSums {
+  double N = 0, T = 0, V = 0, VV = 0, TV = 0, TT = 0;
+};
+
 // Told about every change of a record (the values list follows it this way).
 class IRecordObserver {
  public:
@@ -86,6 +107,10 @@ class TMeasurementRecord {
   // O(levels x factor) whatever the length of the range.
   TMinMax ValueRange(std::size_t first, std::size_t last) const;
 
+  // Statistics of the samples in [first, last). Uses the running sums kept
+  // with the levels: O(levels x factor) whatever the length of the range.
+  TRangeStats Stats(std::size_t first, std::size_t last) const;
+
   // The level summaries, for tests and benchmarks.
   const std::vector<TMinMax>& Level(int k) const { return FLevels[std::size_t(k)]; }
   // Bytes held by the samples and the levels.
@@ -122,6 +147,12 @@ class TMeasurementRecord {
   std::vector<std::unique_ptr<TSample[]>> FChunks;
   std::size_t FCount = 0;
   std::array<std::vector<TMinMax>, kLevels> FLevels;
+  // Running sums per block of the levels from kFirstSumLevel up (smaller
+  // blocks are summed sample by sample: cheaper than their memory).
+  static constexpr int kFirstSumLevel = 1;
+  std::array<std::vector<TBlockSums>, kLevels> FSums;
+  void AddToSums(TBlockSums& sums, double origin, const TSample& s) const;
+  void RebuildSumsFrom(std::size_t index);
   TMinMax FFinite{kNaN, kNaN};
   std::vector<IRecordObserver*> FObservers;
   int FBulk = 0;

@@ -98,7 +98,7 @@ QString PrintChart(QCustomPlot& chart, QPrinter& printer) {
   return error;
 }
 
-QString CopyChartToClipboard(QCustomPlot& chart) {
+QString CopyChartToClipboard(QCustomPlot& chart, const QString& text) {
   const int w = std::max(chart.width(), 1), h = std::max(chart.height(), 1);
   QByteArray svg;
   {
@@ -124,6 +124,8 @@ QString CopyChartToClipboard(QCustomPlot& chart) {
   auto mime = std::make_unique<QMimeData>();
   mime->setData(QStringLiteral("image/svg+xml"), svg);
   mime->setImageData(image);
+  if (!text.isEmpty())
+    mime->setText(text);  // figures beside the picture
   QClipboard* clipboard = QGuiApplication::clipboard();
   if (clipboard == nullptr)
     return QStringLiteral("Cannot open clipboard: no clipboard");

@@ -30,7 +30,8 @@ QRect PrintRectangle(const TPrintMargins& margins, int pageW, int pageH);
 QString PrintChart(QCustomPlot& chart, QPrinter& printer);
 
 // Puts the chart at its on-screen size on the clipboard as "image/svg+xml" and
-// as an image. Returns an empty string or the error text.
-QString CopyChartToClipboard(QCustomPlot& chart);
+// as an image, and a non-empty `text` as plain text beside them. Returns an
+// empty string or the error text.
+QString CopyChartToClipboard(QCustomPlot& chart, const QString& text = {});
 
 }  // namespace calorix

@@ -184,6 +184,104 @@ struct TLoggingObserver final : IRecordObserver {
   void RecordReset() override { Log.push_back("done"); }
 };
 
+// Statistics of the finite samples, two passes, straight from the samples.
+TRangeStats DirectStats(const TMeasurementRecord& r, std::size_t first, std::size_t last) {
+  std::vector<TSample> s;
+  for (std::size_t i = first; i < last; ++i) {
+    if (std::isfinite(r[i].Value))
+      s.push_back(r[i]);
+  }
+  TRangeStats d;
+  d.Count = s.size();
+  d.Skipped = last - first - s.size();
+  if (s.empty())
+    return d;
+  double mt = 0, mv = 0;
+  for (const TSample& x : s) {
+    mt += x.Time;
+    mv += x.Value;
+  }
+  mt /= double(s.size());
+  mv /= double(s.size());
+  double stt = 0, stv = 0, svv = 0;
+  d.Min = d.Max = s[0].Value;
+  for (const TSample& x : s) {
+    stt += (x.Time - mt) * (x.Time - mt);
+    stv += (x.Time - mt) * (x.Value - mv);
+    svv += (x.Value - mv) * (x.Value - mv);
+    d.Min = std::min(d.Min, x.Value);
+    d.Max = std::max(d.Max, x.Value);
+  }
+  d.Mean = mv;
+  d.StdDev = s.size() > 1 ? std::sqrt(svv / double(s.size() - 1)) : 0;
+  d.Slope = stt > 0 ? stv / stt : 0;
+  d.FirstTime = s.front().Time;
+  d.FirstValue = s.front().Value;
+  d.LastTime = s.back().Time;
+  d.LastValue = s.back().Value;
+  return d;
+}
+
+TEST(Record, StatsOfAKnownRange) {
+  // One sample a minute: 20, (NaN), 22, (inf), 24, 26 -> 2 degrees a minute.
+  TMeasurementRecord r;
+  const double values[] = {20, kNaN, 22, kInf, 24, 26};
+  const double t[] = {0, 0.5, 1, 1.5, 2, 3};
+  for (int i = 0; i < 6; ++i)
+    r.Add(t[i] / 1440.0, values[i]);
+  const TRangeStats s = r.Stats(0, 6);
+  EXPECT_EQ(s.Count, 4u);
+  EXPECT_EQ(s.Skipped, 2u);
+  EXPECT_DOUBLE_EQ(s.Duration() * 1440.0, 3.0);
+  EXPECT_DOUBLE_EQ(s.LastValue - s.FirstValue, 6.0);
+  EXPECT_DOUBLE_EQ(s.Min, 20.0);
+  EXPECT_DOUBLE_EQ(s.Max, 26.0);
+  EXPECT_DOUBLE_EQ(s.Mean, 23.0);
+  EXPECT_NEAR(s.StdDev, std::sqrt(20.0 / 3.0), 1e-12);
+  EXPECT_NEAR(s.Slope / 1440.0, 2.0, 1e-9);
+  EXPECT_EQ(r.Stats(1, 2).Count, 0u);  // NaN alone
+  EXPECT_EQ(r.Stats(1, 2).Skipped, 1u);
+  EXPECT_EQ(r.Stats(4, 5).StdDev, 0.0);
+  EXPECT_EQ(r.Stats(4, 5).Slope, 0.0);
+  EXPECT_EQ(r.Stats(3, 3).Count, 0u);
+}
+
+TEST(Record, StatsMatchDirectComputation) {
+  // Late in a long record, with NaN and infinities, whole blocks of NaN, and
+  // some samples inserted out of order.
+  TMeasurementRecord r;
+  const std::vector<double> v = RandomValues(70'000, 7);
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    const bool gap = i >= 8192 && i < 8192 + 600;
+    r.Add(50.0 + double(i) / 86400.0, gap ? kNaN : v[i]);
+  }
+  r.Add(50.0 + 100.5 / 86400.0, 33.0);
+  r.Add(50.0 + 30000.5 / 86400.0, -12.0);
+  std::mt19937 rng(3);
+  std::uniform_int_distribution<std::size_t> pick(0, r.Count());
+  std::vector<std::pair<std::size_t, std::size_t>> ranges = {
+      {0, r.Count()}, {8192, 8192 + 600}, {8000, 9000}, {4095, 4097}, {65535, 65537}};
+  for (int k = 0; k < 200; ++k) {
+    std::size_t a = pick(rng), b = pick(rng);
+    ranges.emplace_back(std::min(a, b), std::max(a, b));
+  }
+  for (auto [first, last] : ranges) {
+    SCOPED_TRACE(testing::Message() << first << ".." << last);
+    const TRangeStats got = r.Stats(first, last), want = DirectStats(r, first, last);
+    ASSERT_EQ(got.Count, want.Count);
+    EXPECT_EQ(got.Skipped, want.Skipped);
+    if (want.Count == 0)
+      continue;
+    EXPECT_EQ(got.FirstTime, want.FirstTime);
+    EXPECT_EQ(got.LastValue, want.LastValue);
+    EXPECT_EQ(got.Min, want.Min);
+    EXPECT_EQ(got.Max, want.Max);
+    EXPECT_NEAR(got.Mean, want.Mean, 1e-9);
+    EXPECT_NEAR(got.StdDev, want.StdDev, 1e-7);
+    EXPECT_NEAR(got.Slope, want.Slope, 1e-6 * (1 + std::abs(want.Slope)));
+  }
+}
+
 TEST(Record, ObserversSeeEveryChangeAndBulkLoadsAsOneReset) {
   TMeasurementRecord r;
   TLoggingObserver o;

@@ -223,5 +223,30 @@ TEST(ReadOut, TextShowsElapsedHoursInFull) {
   EXPECT_EQ(CatchCaption(""), QString::fromUtf8("Пустой"));
 }
 
+TEST(TimeInBand, EdgesOfTheBand) {
+  // Setpoint 25, band 0.5 (exact in binary): equal to the band is inside.
+  struct TStep {
+    double Now, Temperature;
+    bool Inside;
+    double Since;  // seconds inside so far
+  };
+  const TStep steps[] = {
+      {0, 26.0, false, 0},   {10, 25.5, true, 0},        {20, 24.5, true, 10},
+      {30, 25.25, true, 20}, {40, 25.5000001, false, 0}, {50, 24.4999999, false, 0},
+      {60, 25.0, true, 0},   {75, 25.0, true, 15},
+  };
+  TTimeInBand band;
+  for (const TStep& s : steps) {
+    SCOPED_TRACE(s.Now);
+    const auto got = band.Update(s.Now * kSec, s.Temperature, 25.0, 0.5);
+    ASSERT_EQ(got.has_value(), s.Inside);
+    if (s.Inside) {
+      EXPECT_NEAR(*got, s.Since * kSec, 1e-12);
+    }
+  }
+  EXPECT_EQ(TimeInBandText(750 * kSec, Dot()), QString::fromUtf8("В допуске: 0:12:30"));
+  EXPECT_EQ(TimeInBandText(std::nullopt, Dot()), QString::fromUtf8("Вне допуска"));
+}
+
 }  // namespace
 }  // namespace calorix
