@@ -8,30 +8,16 @@
 
 #include <benchmark/benchmark.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <malloc.h>
+
+#include "tests/support/ClosedPort.h"
 
 #include <cmath>
 
 namespace calorix {
-namespace {
+using calorix::test::ClosedPort;
 
-// A loopback port nobody listens on.
-int ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), len);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
+namespace {
 
 TMqttSettings AwaySettings() {
   TMqttSettings s;

@@ -3,6 +3,7 @@
 // because they changed. The broker itself is the end-to-end test's.
 #include "app/MainForm.h"
 #include "app/SettingsForm.h"
+#include "tests/support/ClosedPort.h"
 #include "tests/support/ui/WindowFixture.h"
 
 #include <QCheckBox>
@@ -14,28 +15,12 @@
 #include <QTest>
 #include <QToolButton>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 using namespace calorix;
 using calorix::test::TWindowFixture;
 
-namespace {
+using calorix::test::ClosedPort;
 
-// A loopback port nobody listens on.
-int ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), len);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
+namespace {
 
 QString Panel(TMainFrm& w) {
   return w.MqttPanel ? w.MqttPanel->text() : QString();
