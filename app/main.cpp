@@ -72,6 +72,8 @@ int main(int argc, char** argv) {
   }
   TApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Calorix"));
+  // Wayland compositors match the window to the installed desktop entry by this name.
+  QGuiApplication::setDesktopFileName(QStringLiteral("invalid.calorix.Calorix"));
   try {
     calorix::TQtPrompts prompts;
     auto clock = std::make_shared<calorix::TSteadyClock>();
