@@ -162,7 +162,7 @@ TMainFrm::~TMainFrm() {
 }
 
 void TMainFrm::CreateComponents() {
-  setWindowTitle(QStringLiteral("Calorix v3.0 - Норвик"));
+  setWindowTitle(tr("Calorix v3.0 - Норвик"));
   setFont(PixelFont(QStringLiteral("Tahoma"), 11));
   move(240, 328);
   resize(970, 629);
@@ -184,18 +184,15 @@ void TMainFrm::CreateComponents() {
   ToolBar1->setContextMenuPolicy(Qt::PreventContextMenu);
   addToolBar(Qt::TopToolBarArea, ToolBar1);
 
-  OpenAction =
-      MakeAction(this, QStringLiteral("OpenAction"), QStringLiteral("Открыть"),
-                 QStringLiteral("Открыть графики"), QKeySequence(QStringLiteral("Ctrl+O")));
-  SaveAction =
-      MakeAction(this, QStringLiteral("SaveAction"), QStringLiteral("Сохранить"),
-                 QStringLiteral("Сохранить графики"), QKeySequence(QStringLiteral("Ctrl+S")));
-  PrintAction =
-      MakeAction(this, QStringLiteral("PrintAction"), QStringLiteral("Печать"),
-                 QStringLiteral("Печать графиков"), QKeySequence(QStringLiteral("Ctrl+P")));
-  CopyAction = MakeAction(this, QStringLiteral("CopyAction"), QStringLiteral("Копировать"),
-                          QStringLiteral("Копировать графики в буфер обмена"),
-                          QKeySequence(QStringLiteral("Ctrl+C")));
+  OpenAction = MakeAction(this, QStringLiteral("OpenAction"), tr("Открыть"), tr("Открыть графики"),
+                          QKeySequence(QStringLiteral("Ctrl+O")));
+  SaveAction = MakeAction(this, QStringLiteral("SaveAction"), tr("Сохранить"),
+                          tr("Сохранить графики"), QKeySequence(QStringLiteral("Ctrl+S")));
+  PrintAction = MakeAction(this, QStringLiteral("PrintAction"), tr("Печать"), tr("Печать графиков"),
+                           QKeySequence(QStringLiteral("Ctrl+P")));
+  CopyAction =
+      MakeAction(this, QStringLiteral("CopyAction"), tr("Копировать"),
+                 tr("Копировать графики в буфер обмена"), QKeySequence(QStringLiteral("Ctrl+C")));
 
   OpenGraphBtn = MakeToolButton(ToolBar1, QStringLiteral("OpenGraphBtn"), OpenAction->text(),
                                 OpenAction->toolTip(), QStyle::SP_DialogOpenButton);
@@ -205,13 +202,11 @@ void TMainFrm::CreateComponents() {
                             PrintAction->toolTip(), QStyle::SP_FileDialogDetailedView);
   CopyBtn = MakeToolButton(ToolBar1, QStringLiteral("CopyBtn"), CopyAction->text(),
                            CopyAction->toolTip(), QStyle::SP_FileDialogContentsView);
-  SettingsBtn =
-      MakeToolButton(ToolBar1, QStringLiteral("SettingsBtn"), QStringLiteral("Настройки"),
-                     QStringLiteral("Настройки программы"), QStyle::SP_FileDialogListView);
+  SettingsBtn = MakeToolButton(ToolBar1, QStringLiteral("SettingsBtn"), tr("Настройки"),
+                               tr("Настройки программы"), QStyle::SP_FileDialogListView);
   ToolBar1->addSeparator();
-  AdaptersBtn =
-      MakeToolButton(ToolBar1, QStringLiteral("AdaptersBtn"), QStringLiteral("Термостаты"),
-                     QStringLiteral("Список подключенных термостатов"), QStyle::SP_DriveHDIcon);
+  AdaptersBtn = MakeToolButton(ToolBar1, QStringLiteral("AdaptersBtn"), tr("Термостаты"),
+                               tr("Список подключенных термостатов"), QStyle::SP_DriveHDIcon);
   DevPopup = new QMenu(AdaptersBtn);
   DevPopup->setObjectName(QStringLiteral("DevPopup"));
   AdaptersBtn->setMenu(DevPopup);
@@ -240,7 +235,7 @@ void TMainFrm::CreateComponents() {
   Tabs->setObjectName(QStringLiteral("Tabs"));
   row->addWidget(Tabs, 1);
   GraphTab = CreateGraphPage();
-  Tabs->addTab(GraphTab, QStringLiteral("Графики"));
+  Tabs->addTab(GraphTab, tr("Графики"));
 
   ValTab = new QWidget(Tabs);
   ValTab->setObjectName(QStringLiteral("ValTab"));
@@ -251,7 +246,7 @@ void TMainFrm::CreateComponents() {
   Memo->setObjectName(QStringLiteral("Memo"));
   Memo->setModel(FValues);
   valLayout->addWidget(Memo);
-  Tabs->addTab(ValTab, QStringLiteral("Значения"));
+  Tabs->addTab(ValTab, tr("Значения"));
 
   ConsoleTab = new QWidget(Tabs);
   ConsoleTab->setObjectName(QStringLiteral("ConsoleTab"));
@@ -261,7 +256,7 @@ void TMainFrm::CreateComponents() {
   FConsole->setParent(this);
   edConsole = FConsole->edConsole();
   conLayout->addWidget(edConsole);
-  Tabs->addTab(ConsoleTab, QStringLiteral("Консоль"));
+  Tabs->addTab(ConsoleTab, tr("Консоль"));
   Tabs->setCurrentIndex(0);
   setCentralWidget(central);
 
@@ -302,18 +297,17 @@ QWidget* TMainFrm::CreateLeftPanel() {
   Panel4->setFixedWidth(200);
   Panel4->setFrameShape(QFrame::StyledPanel);
   auto* col = new QVBoxLayout(Panel4);
-  stTemp =
-      MakeLabelledEdit(Panel4, col, QStringLiteral("stTemp"), QStringLiteral("Температура, °C"));
+  stTemp = MakeLabelledEdit(Panel4, col, QStringLiteral("stTemp"), tr("Температура, °C"));
   stTemp->setReadOnly(true);
   col->addSpacing(8);
-  edSet = MakeLabelledEdit(Panel4, col, QStringLiteral("edSet"), QStringLiteral("Уставка, °C"));
+  edSet = MakeLabelledEdit(Panel4, col, QStringLiteral("edSet"), tr("Уставка, °C"));
   auto* buttons = new QHBoxLayout;
-  ChangeSetBtn = new QPushButton(QStringLiteral("Изменить"), Panel4);
+  ChangeSetBtn = new QPushButton(tr("Изменить"), Panel4);
   ChangeSetBtn->setObjectName(QStringLiteral("ChangeSetBtn"));
-  ChangeSetBtn->setToolTip(QStringLiteral("Задать новую уставку"));
-  ReadSetBtn = new QPushButton(QStringLiteral("Прочитать"), Panel4);
+  ChangeSetBtn->setToolTip(tr("Задать новую уставку"));
+  ReadSetBtn = new QPushButton(tr("Прочитать"), Panel4);
   ReadSetBtn->setObjectName(QStringLiteral("ReadSetBtn"));
-  ReadSetBtn->setToolTip(QStringLiteral("Прочитать из термостата текущую уставку"));
+  ReadSetBtn->setToolTip(tr("Прочитать из термостата текущую уставку"));
   for (QPushButton* b : {ChangeSetBtn, ReadSetBtn}) {
     b->setAutoDefault(false);
     buttons->addWidget(b);
@@ -321,7 +315,7 @@ QWidget* TMainFrm::CreateLeftPanel() {
   col->addLayout(buttons);
   col->addSpacing(8);
   auto* alarmRow = new QHBoxLayout;
-  StaticText1 = new QLabel(QStringLiteral("Защита:"), Panel4);
+  StaticText1 = new QLabel(tr("Защита:"), Panel4);
   StaticText1->setObjectName(QStringLiteral("StaticText1"));
   stAlarm = new QLabel(LoadStr(1021), Panel4);
   stAlarm->setObjectName(QStringLiteral("stAlarm"));
@@ -355,13 +349,13 @@ QWidget* TMainFrm::CreateGraphPage() {
   stYScale->setObjectName(QStringLiteral("stYScale"));
   stYScale->setAlignment(Qt::AlignCenter);
   stYScale->setFont(PixelFont(QStringLiteral("Tahoma"), 11, true));
-  stYScale->setToolTip(QStringLiteral("Коэффициент масштаба"));
-  cbYAuto = new QCheckBox(QStringLiteral("Авто"), Panel2);
+  stYScale->setToolTip(tr("Коэффициент масштаба"));
+  cbYAuto = new QCheckBox(tr("Авто"), Panel2);
   cbYAuto->setObjectName(QStringLiteral("cbYAuto"));
-  cbYAuto->setToolTip(QStringLiteral("Автомасштаб"));
+  cbYAuto->setToolTip(tr("Автомасштаб"));
   TrackBar = new QSlider(Qt::Vertical, Panel2);
   TrackBar->setObjectName(QStringLiteral("TrackBar"));
-  TrackBar->setToolTip(QStringLiteral("Масштаб"));
+  TrackBar->setToolTip(tr("Масштаб"));
   TrackBar->setRange(0, 11);
   TrackBar->setPageStep(1);
   TrackBar->setInvertedAppearance(true);  // position 0 at the top
@@ -370,11 +364,11 @@ QWidget* TMainFrm::CreateGraphPage() {
   TrackBar->setTickInterval(1);
   RecordBtn = new QPushButton(LoadStr(1003), Panel2);
   RecordBtn->setObjectName(QStringLiteral("RecordBtn"));
-  ClearBtn = new QPushButton(QStringLiteral("Очистить"), Panel2);
+  ClearBtn = new QPushButton(tr("Очистить"), Panel2);
   ClearBtn->setObjectName(QStringLiteral("ClearBtn"));
-  FrameBtn = new QPushButton(QStringLiteral("Фрейм"), Panel2);
+  FrameBtn = new QPushButton(tr("Фрейм"), Panel2);
   FrameBtn->setObjectName(QStringLiteral("FrameBtn"));
-  CatchBtn = new QPushButton(QStringLiteral("Захват"), Panel2);
+  CatchBtn = new QPushButton(tr("Захват"), Panel2);
   CatchBtn->setObjectName(QStringLiteral("CatchBtn"));
   CatchPnl = new QLabel(LoadStr(1007), Panel2);
   CatchPnl->setObjectName(QStringLiteral("CatchPnl"));
@@ -395,9 +389,9 @@ QWidget* TMainFrm::CreateGraphPage() {
   Panel3->setObjectName(QStringLiteral("Panel3"));
   auto* strip = new QHBoxLayout(Panel3);
   strip->setContentsMargins(4, 2, 4, 2);
-  cbXAuto = new QCheckBox(QStringLiteral("Вся запись"), Panel3);
+  cbXAuto = new QCheckBox(tr("Вся запись"), Panel3);
   cbXAuto->setObjectName(QStringLiteral("cbXAuto"));
-  cbXAuto->setToolTip(QStringLiteral("Показать всю запись"));
+  cbXAuto->setToolTip(tr("Показать всю запись"));
   ScrollBar = new QScrollBar(Qt::Horizontal, Panel3);
   ScrollBar->setObjectName(QStringLiteral("ScrollBar"));
   ScrollBar->setRange(0, 100);
@@ -503,6 +497,7 @@ void TMainFrm::FormCreate() {
     BuildCatchMenu();
     FConsole->StartUp();
     ProgramFormCreate(ini);
+    LanguageFormCreate(ini);
     SetUpPublish(ini);
     StartRemote();
     // Asked once the window is on the screen.
@@ -564,7 +559,7 @@ void TMainFrm::FormClose() {
             ini.WriteInteger(chart, QStringLiteral("Frame"), FWindow.FrameIndex()) &&
             ini.WriteInteger(chart, QStringLiteral("MaxY"), MaxYToSetting(FScaleMaxY)) &&
             ini.WriteInteger(chart, QStringLiteral("PollTime"), FPollTime) &&
-            SavePublishSettings(ini);
+            SavePublishSettings(ini) && SaveLanguageSettings(ini);
   SaveRemoteSettings(ini);
   if (!ok)
     ReportIniFailure(FIniFileName);
@@ -595,6 +590,7 @@ void TMainFrm::SetSettingsForm(TSettingsFrm* form) {
   ProgramSettings(*form);
   AddPublishSettings(form);
   AddRemoteSettings(form);
+  AddLanguageSettings(form);
 }
 
 void TMainFrm::SettingsBtnClick() {

@@ -5,6 +5,7 @@
 #include "app/Clock.h"
 #include "app/CommandLine.h"
 #include "app/Helper.h"
+#include "app/Language.h"
 #include "app/NumberFormat.h"
 #include "app/Prompts.h"
 #include "app/Timer.h"
@@ -159,6 +160,9 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   void AskRestoreJournal();
   TRecordJournal* Journal() const { return FJournal.get(); }
   void TrackNewest();
+  // --- Interface language (app/MainFormLanguage.cpp): the choice for the next start.
+  TLanguage LanguageSetting() const { return FLanguage; }
+  void AddLanguageSettings(TSettingsFrm* form);
   // --- Remote control (app/MainFormRemote.cpp)
   void StartRemote();  // from FormCreate: the settings file and the command line
   void AddRemoteSettings(TSettingsFrm* form);
@@ -321,6 +325,8 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   void ProgramFormClose(TIniFile& ini);
   void ProgramSettings(TSettingsFrm& form);
   bool ProgramAllowsSetpointChange();
+  void LanguageFormCreate(const TIniFile& ini);
+  bool SaveLanguageSettings(TIniFile& ini);  // false: the write failed
 
   // TRequestQueueHost
   bool HasDevice() const override;
@@ -377,9 +383,11 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   TFormatSettings FDotFormat;
   TFormatSettings FCommaFormat;
   TFormatSettings FLocalFormat;
-  TProgramControl* FProgram = nullptr;  // owned by the window
-  std::optional<TEndpoint> FRemoteOption;  // --remote for this run
-  std::unique_ptr<TRemoteWindow> FRemote;  // last: gone before anything it uses
+  TProgramControl* FProgram = nullptr;       // owned by the window
+  TLanguage FLanguage = TLanguage::Russian;  // as the next start will load it
+  bool FLanguageInFile = false;              // the settings file names one: kept up to date
+  std::optional<TEndpoint> FRemoteOption;    // --remote for this run
+  std::unique_ptr<TRemoteWindow> FRemote;    // last: gone before anything it uses
 };
 
 // The program's one main window, set by the program entry.

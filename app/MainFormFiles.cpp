@@ -18,15 +18,15 @@ namespace calorix {
 namespace {
 
 TFileDialogSpec DataFileDialog(const QString& title) {
-  return {title, QStringLiteral("Файлы приложения (*.csv);;Все файлы (*.*)"),
+  return {title,
+          QCoreApplication::translate("calorix", "Файлы приложения (*.csv);;Все файлы (*.*)"),
           QStringLiteral("csv")};
 }
 
 }  // namespace
 
 bool TMainFrm::SaveActionExecute() {
-  const auto path =
-      FPrompts.SaveFileName(this, DataFileDialog(QStringLiteral("Сохранение данных в файл")));
+  const auto path = FPrompts.SaveFileName(this, DataFileDialog(tr("Сохранение данных в файл")));
   if (!path)
     return false;
   const QString error = SaveRecordTo(*path);
@@ -57,8 +57,7 @@ QString TMainFrm::SaveRecordTo(const QString& path) {
 void TMainFrm::OpenActionExecute() {
   if (FModified && !FPrompts.Confirm(this, LoadStr(1028)))
     return;
-  const auto path =
-      FPrompts.OpenFileName(this, DataFileDialog(QStringLiteral("Открытие файла данных")));
+  const auto path = FPrompts.OpenFileName(this, DataFileDialog(tr("Открытие файла данных")));
   if (!path)
     return;
 

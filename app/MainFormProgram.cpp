@@ -330,7 +330,8 @@ void TProgramControl::edProgramEndChange() {
 namespace {
 
 TFileDialogSpec ProgramFileDialog(const QString& title) {
-  return {title, QObject::tr("Программы (*.json);;Все файлы (*.*)"), QStringLiteral("json")};
+  return {title, QCoreApplication::translate("calorix", "Программы (*.json);;Все файлы (*.*)"),
+          QStringLiteral("json")};
 }
 
 }  // namespace
@@ -408,7 +409,7 @@ void TProgramControl::AddSettings(TSettingsFrm& form) {
 
 void TMainFrm::ProgramCreate() {
   FProgram = new TProgramControl(*this);
-  Tabs->addTab(FProgram->CreatePage(Tabs), QStringLiteral("Программа"));
+  Tabs->addTab(FProgram->CreatePage(Tabs), tr("Программа"));
 }
 
 void TMainFrm::ProgramFormCreate(const TIniFile& ini) {

@@ -27,14 +27,14 @@ TSettingsFrm::TSettingsFrm(QWidget* parent, int& pollTime)
                           Qt::CustomizeWindowHint),
       FPollTime(pollTime) {
   setObjectName(QStringLiteral("SettingsFrm"));
-  setWindowTitle(QStringLiteral("Настройки программы"));
+  setWindowTitle(tr("Настройки программы"));
   QFont f(QStringLiteral("Tahoma"));
   f.setPixelSize(13);
   setFont(f);
 
   GroupBox1 = new QGroupBox(this);
   GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-  Label1 = new QLabel(QStringLiteral("Период опроса термостата, мс"), GroupBox1);
+  Label1 = new QLabel(tr("Период опроса термостата, мс"), GroupBox1);
   Label1->setObjectName(QStringLiteral("Label1"));
   edPollingTime = new QLineEdit(GroupBox1);
   edPollingTime->setObjectName(QStringLiteral("edPollingTime"));
@@ -50,7 +50,7 @@ TSettingsFrm::TSettingsFrm(QWidget* parent, int& pollTime)
   // Neither button is a default button, so Enter closes nothing.
   OkBtn = new QPushButton(QStringLiteral("OK"), this);
   OkBtn->setObjectName(QStringLiteral("OkBtn"));
-  CancelBtn = new QPushButton(QStringLiteral("Отмена"), this);
+  CancelBtn = new QPushButton(tr("Отмена"), this);
   CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
   for (QPushButton* b : {OkBtn, CancelBtn}) {
     b->setAutoDefault(false);

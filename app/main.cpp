@@ -3,6 +3,8 @@
 // an error box and the program goes on.
 #include "app/CommandLine.h"
 #include "app/Helper.h"
+#include "app/IniFile.h"
+#include "app/Language.h"
 #include "app/MainForm.h"
 #include "app/QtPrompts.h"
 #include "app/SettingsForm.h"
@@ -75,6 +77,9 @@ int main(int argc, char** argv) {
   // Wayland compositors match the window to the installed desktop entry by this name.
   QGuiApplication::setDesktopFileName(QStringLiteral("invalid.calorix.Calorix"));
   try {
+    // The language of the settings file, before any window: Russian unless it says "en".
+    const calorix::TTranslations translations(
+        calorix::ReadLanguage(calorix::TIniFile(calorix::IniFileName())));
     calorix::TQtPrompts prompts;
     auto clock = std::make_shared<calorix::TSteadyClock>();
     calorix::TMainFrmOptions options;

@@ -5,8 +5,10 @@
 #include "tests/support/ui/WindowFixture.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -170,6 +172,64 @@ class TestMainWindow : public QObject {
     w.SettingsBtn->click();
     QCOMPARE(shown, QStringLiteral("1000"));
     w.SetSettingsForm(nullptr);
+  }
+
+  // The dialog shows the language of the file (anything but "en" is Russian);
+  // OK with a choice writes it; the default alone adds no section.
+  void languageIsReadFromTheFileAndWrittenBack_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("choose");  // empty: the dialog is not used
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QByteArray>("written");  // empty: no section UI
+    QTest::newRow("none") << QByteArray() << ""
+                          << "Русский" << QByteArray();
+    QTest::newRow("ru") << QByteArray("[UI]\r\nLanguage=ru\r\n") << ""
+                        << "Русский" << QByteArray("Language=ru\r\n");
+    QTest::newRow("en") << QByteArray("[ui]\r\nlanguage=en\r\n") << ""
+                        << "English" << QByteArray("language=en\r\n");
+    QTest::newRow("garbage") << QByteArray("[UI]\r\nLanguage=de\r\n") << ""
+                             << "Русский" << QByteArray("Language=ru\r\n");
+    QTest::newRow("upper case") << QByteArray("[UI]\r\nLanguage=EN\r\n") << ""
+                                << "Русский" << QByteArray("Language=ru\r\n");
+    QTest::newRow("English chosen") << QByteArray() << "English"
+                                    << "Русский" << QByteArray("[UI]\r\nLanguage=en\r\n");
+    QTest::newRow("Russian chosen") << QByteArray("[UI]\r\nLanguage=en\r\n") << "Русский"
+                                    << "English" << QByteArray("Language=ru\r\n");
+    QTest::newRow("Russian kept") << QByteArray() << "Русский"
+                                  << "Русский" << QByteArray();
+  }
+  void languageIsReadFromTheFileAndWrittenBack() {
+    QFETCH(QByteArray, file);
+    QFETCH(QString, choose);
+    QFETCH(QString, shown);
+    QFETCH(QByteArray, written);
+    TWindowFixture fx;
+    if (!file.isEmpty())
+      fx.WriteIni(file);
+    TMainFrm& w = fx.Create();
+    TSettingsFrm settings(&w, w.PollTimeRef());
+    w.SetSettingsForm(&settings);
+    QString seen;
+    fx.Prompts.OnDialog = [&](QDialog& d) {
+      auto* combo = d.findChild<QComboBox*>(QStringLiteral("cbLanguage"));
+      seen = combo->currentText();
+      if (!choose.isEmpty())
+        combo->setCurrentIndex(combo->findText(choose));
+      d.findChild<QPushButton*>(QStringLiteral("OkBtn"))->click();
+      return d.result();
+    };
+    w.SettingsBtn->click();
+    QCOMPARE(seen, shown);
+    // The note says when the choice takes effect.
+    QCOMPARE(settings.findChild<QLabel*>(QStringLiteral("LanguageNote"))->text(),
+             QStringLiteral("Язык сменится при следующем запуске программы."));
+    w.SetSettingsForm(nullptr);
+    fx.Close();
+    const QByteArray ini = fx.ReadIni();
+    if (written.isEmpty())
+      QVERIFY2(!ini.toLower().contains("[ui]"), ini.constData());
+    else
+      QVERIFY2(ini.contains(written), ini.constData());
   }
 };
 

@@ -1,0 +1,756 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="ru_RU">
+<context>
+    <name>calorix</name>
+    <message>
+        <source>Файлы приложения (*.csv);;Все файлы (*.*)</source>
+        <translation>Data files (*.csv);;All files (*.*)</translation>
+    </message>
+    <message>
+        <source>Программы (*.json);;Все файлы (*.*)</source>
+        <translation>Programs (*.json);;All files (*.*)</translation>
+    </message>
+    <message>
+        <source>Термостат: </source>
+        <translation>Thermostat: </translation>
+    </message>
+    <message>
+        <source>Термостат: не выбран</source>
+        <translation>Thermostat: none selected</translation>
+    </message>
+    <message>
+        <source>Запись</source>
+        <translation>Record</translation>
+    </message>
+    <message>
+        <source>Стоп</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>Все измеренные значения будут удалены.
+Продолжить?</source>
+        <translation>All measured values will be deleted.
+Continue?</translation>
+    </message>
+    <message>
+        <source>Нет</source>
+        <translation>None</translation>
+    </message>
+    <message>
+        <source>Пустой</source>
+        <translation>Empty</translation>
+    </message>
+    <message>
+        <source>Клик по графику:
+ - левая кнопка для координат</source>
+        <translation>Click on the chart:
+ - left button for coordinates</translation>
+    </message>
+    <message>
+        <source>Введенное значение уставки не является числом</source>
+        <translation>The setpoint entered is not a number</translation>
+    </message>
+    <message>
+        <source>: неверный формат запроса</source>
+        <translation>: malformed request</translation>
+    </message>
+    <message>
+        <source>: неверный формат значения</source>
+        <translation>: malformed value</translation>
+    </message>
+    <message>
+        <source>: неизвестный адресат</source>
+        <translation>: unknown target</translation>
+    </message>
+    <message>
+        <source>: неизвестная операция</source>
+        <translation>: unknown operation</translation>
+    </message>
+    <message>
+        <source>: значение вне диапазона</source>
+        <translation>: value out of range</translation>
+    </message>
+    <message>
+        <source>: команда не доступна в состоянии &quot;выключено&quot;</source>
+        <translation>: command not available in the &quot;off&quot; state</translation>
+    </message>
+    <message>
+        <source>норма</source>
+        <translation>normal</translation>
+    </message>
+    <message>
+        <source>перегрев</source>
+        <translation>overheating</translation>
+    </message>
+    <message>
+        <source>уровень</source>
+        <translation>level</translation>
+    </message>
+    <message>
+        <source>насос</source>
+        <translation>pump</translation>
+    </message>
+    <message>
+        <source>ТЭНы</source>
+        <translation>heaters</translation>
+    </message>
+    <message>
+        <source>АЦП</source>
+        <translation>ADC</translation>
+    </message>
+    <message>
+        <source>датчик</source>
+        <translation>sensor</translation>
+    </message>
+    <message>
+        <source>Не сохраненные данные будут потеряны. Все равно открыть файл?</source>
+        <translation>Unsaved data will be lost. Open the file anyway?</translation>
+    </message>
+    <message>
+        <source>Днные были изменены. Сохранить изменения?</source>
+        <translation>The data have been changed. Save the changes?</translation>
+    </message>
+    <message>
+        <source>Не удалось записать файл настроек %1</source>
+        <translation>Cannot write the settings file %1</translation>
+    </message>
+    <message>
+        <source>Неожиданный ответ термостата</source>
+        <translation>Unexpected answer from the thermostat</translation>
+    </message>
+    <message>
+        <source>Ошибочный запрос. Код статуса </source>
+        <translation>Bad request. Status code </translation>
+    </message>
+    <message>
+        <source>Термостат выключен</source>
+        <translation>Thermostat switched off</translation>
+    </message>
+    <message>
+        <source>Термостат %1 не может принимать команды: слишком короткий отчет</source>
+        <translation>Thermostat %1 cannot take commands: report too short</translation>
+    </message>
+    <message>
+        <source>Найдена незавершенная запись, но прочитать ее не удалось (поврежденных измерений: %1)</source>
+        <translation>An unfinished record was found but could not be read (damaged samples: %1)</translation>
+    </message>
+    <message>
+        <source>Не удалось прочитать незавершенную запись %1: %2</source>
+        <translation>Cannot read the unfinished record %1: %2</translation>
+    </message>
+    <message>
+        <source>уставка</source>
+        <translation>setpoint</translation>
+    </message>
+    <message>
+        <source>плавное изменение</source>
+        <translation>ramp</translation>
+    </message>
+    <message>
+        <source>выдержка</source>
+        <translation>hold</translation>
+    </message>
+    <message>
+        <source>ожидание стабильности</source>
+        <translation>stability wait</translation>
+    </message>
+    <message>
+        <source>повтор</source>
+        <translation>repeat</translation>
+    </message>
+    <message>
+        <source>Шаг %1 из %2: </source>
+        <translation>Step %1 of %2: </translation>
+    </message>
+    <message>
+        <source>изменение уставки до %1: %2, %3 из %4</source>
+        <translation>ramp to %1: %2, %3 of %4</translation>
+    </message>
+    <message>
+        <source>выдержка %1 из %2</source>
+        <translation>hold %1 of %2</translation>
+    </message>
+    <message>
+        <source>выдержка %1 из %2 в пределах ±%3</source>
+        <translation>hold %1 of %2 within ±%3</translation>
+    </message>
+    <message>
+        <source>ожидание стабильности ±%1: %2 из %3</source>
+        <translation>stability wait ±%1: %2 of %3</translation>
+    </message>
+    <message>
+        <source>Программа приостановлена на шаге %1 из %2: %3</source>
+        <translation>Program paused at step %1 of %2: %3</translation>
+    </message>
+    <message>
+        <source>защита термостата: %1</source>
+        <translation>thermostat protection: %1</translation>
+    </message>
+    <message>
+        <source>термостат выключен</source>
+        <translation>thermostat switched off</translation>
+    </message>
+    <message>
+        <source>термостат отключен или выбран другой</source>
+        <translation>thermostat unplugged or another one selected</translation>
+    </message>
+    <message>
+        <source>три записи уставки подряд не удались</source>
+        <translation>three setpoint writes in a row failed</translation>
+    </message>
+    <message>
+        <source>записана уставка %1, а прочитана %2</source>
+        <translation>setpoint %1 written, %2 read back</translation>
+    </message>
+    <message>
+        <source>температура не стабилизировалась за %1</source>
+        <translation>temperature not stable within %1</translation>
+    </message>
+    <message>
+        <source>пауза по команде пользователя</source>
+        <translation>paused by the user</translation>
+    </message>
+    <message>
+        <source>Программа не может быть запущена: %1</source>
+        <translation>The program cannot be started: %1</translation>
+    </message>
+    <message>
+        <source>программа не загружена</source>
+        <translation>no program loaded</translation>
+    </message>
+    <message>
+        <source>термостат не выбран</source>
+        <translation>no thermostat selected</translation>
+    </message>
+    <message>
+        <source>Выполняется программа. Приостановить ее перед изменением уставки?</source>
+        <translation>A program is running. Pause it before changing the setpoint?</translation>
+    </message>
+    <message>
+        <source>Программа &quot;%1&quot; была прервана на шаге %2 из %3. Термостат держит последнюю записанную уставку; программа не будет продолжена сама.</source>
+        <translation>Program &quot;%1&quot; was interrupted at step %2 of %3. The thermostat holds the last setpoint written; the program will not continue by itself.</translation>
+    </message>
+    <message>
+        <source>Программа &quot;%1&quot; завершена</source>
+        <translation>Program &quot;%1&quot; finished</translation>
+    </message>
+    <message>
+        <source>Расчетная длительность: %1</source>
+        <translation>Estimated duration: %1</translation>
+    </message>
+    <message>
+        <source>Выполняется программа: сначала остановите ее</source>
+        <translation>A program is running: stop it first</translation>
+    </message>
+    <message>
+        <source>Программа остановлена</source>
+        <translation>Program stopped</translation>
+    </message>
+    <message>
+        <source>Удаленное управление: %1, клиентов: %2</source>
+        <translation>Remote control: %1, clients: %2</translation>
+    </message>
+    <message>
+        <source>Внимание: удаленное управление открыто для сети: %1, клиентов: %2</source>
+        <translation>Warning: remote control open to the network: %1, clients: %2</translation>
+    </message>
+    <message>
+        <source>Удаленное управление: не удалось открыть %1: %2</source>
+        <translation>Remote control: cannot open %1: %2</translation>
+    </message>
+    <message>
+        <source>Удаленное управление</source>
+        <translation>Remote control</translation>
+    </message>
+    <message>
+        <source>Включить</source>
+        <translation>Enable</translation>
+    </message>
+    <message>
+        <source>Адрес:</source>
+        <translation>Address:</translation>
+    </message>
+    <message>
+        <source>Порт:</source>
+        <translation>Port:</translation>
+    </message>
+    <message>
+        <source>Неверный адрес удаленного управления</source>
+        <translation>Invalid remote control address</translation>
+    </message>
+    <message>
+        <source>Неверный порт удаленного управления (1..65535)</source>
+        <translation>Invalid remote control port (1..65535)</translation>
+    </message>
+    <message>
+        <source>MQTT: подключено к %1:%2</source>
+        <translation>MQTT: connected to %1:%2</translation>
+    </message>
+    <message>
+        <source>MQTT: нет связи, повтор через %1 с</source>
+        <translation>MQTT: no connection, retry in %1 s</translation>
+    </message>
+    <message>
+        <source>MQTT: узел %1 не найден, повтор через %2 с</source>
+        <translation>MQTT: host %1 not found, retry in %2 s</translation>
+    </message>
+    <message>
+        <source>MQTT: брокер отклонил имя или пароль, повтор через %1 с</source>
+        <translation>MQTT: the broker refused the user name or password, retry in %1 s</translation>
+    </message>
+    <message>
+        <source>MQTT: брокер отклонил подключение (код %1), повтор через %2 с</source>
+        <translation>MQTT: the broker refused the connection (code %1), retry in %2 s</translation>
+    </message>
+    <message>
+        <source>MQTT: ошибка TLS, проверьте файл CA, повтор через %1 с</source>
+        <translation>MQTT: TLS error, check the CA file, retry in %1 s</translation>
+    </message>
+    <message>
+        <source>MQTT: брокер не отвечает, повтор через %1 с</source>
+        <translation>MQTT: the broker does not answer, retry in %1 s</translation>
+    </message>
+    <message>
+        <source>MQTT: не удалось прочитать файл CA %1</source>
+        <translation>MQTT: cannot read the CA file %1</translation>
+    </message>
+    <message>
+        <source>MQTT: не удалось прочитать файл пароля %1</source>
+        <translation>MQTT: cannot read the password file %1</translation>
+    </message>
+    <message>
+        <source>MQTT: подключение к %1:%2</source>
+        <translation>MQTT: connecting to %1:%2</translation>
+    </message>
+    <message>
+        <source>MQTT: укажите узел брокера</source>
+        <translation>MQTT: enter the broker host</translation>
+    </message>
+    <message>
+        <source>MQTT: префикс не может быть пустым и не может содержать символы + и #</source>
+        <translation>MQTT: the prefix must not be empty or contain + or #</translation>
+    </message>
+    <message>
+        <source>свой</source>
+        <translation>custom</translation>
+    </message>
+    <message>
+        <source>%1, поле &quot;%2&quot;: %3</source>
+        <translation>%1, field &quot;%2&quot;: %3</translation>
+    </message>
+    <message>
+        <source>Шаг %1</source>
+        <translation>Step %1</translation>
+    </message>
+    <message>
+        <source>Конечная уставка</source>
+        <translation>End setpoint</translation>
+    </message>
+    <message>
+        <source>значение не является конечным числом</source>
+        <translation>the value is not a finite number</translation>
+    </message>
+    <message>
+        <source>уставка вне допустимых пределов</source>
+        <translation>the setpoint is outside the allowed limits</translation>
+    </message>
+    <message>
+        <source>значение не может быть отрицательным</source>
+        <translation>the value cannot be negative</translation>
+    </message>
+    <message>
+        <source>нужно задать либо скорость (rate), либо длительность (seconds)</source>
+        <translation>give either a rate (rate) or a duration (seconds)</translation>
+    </message>
+    <message>
+        <source>значение должно быть больше нуля</source>
+        <translation>the value must be above zero</translation>
+    </message>
+    <message>
+        <source>повтор может ссылаться только на один из предыдущих шагов</source>
+        <translation>a repeat can only refer to an earlier step</translation>
+    </message>
+    <message>
+        <source>цикл пересекается с другим циклом</source>
+        <translation>the loop crosses another loop</translation>
+    </message>
+    <message>
+        <source>поле отсутствует</source>
+        <translation>the field is missing</translation>
+    </message>
+    <message>
+        <source>значение должно быть целым числом</source>
+        <translation>the value must be an integer</translation>
+    </message>
+    <message>
+        <source>Файл программы не является файлом JSON (позиция %1: %2)</source>
+        <translation>The program file is not a JSON file (offset %1: %2)</translation>
+    </message>
+    <message>
+        <source>Файл не является файлом программы</source>
+        <translation>The file is not a program file</translation>
+    </message>
+    <message>
+        <source>Неподдерживаемая версия файла программы: %1</source>
+        <translation>Unsupported program file version: %1</translation>
+    </message>
+    <message>
+        <source>Неверное поле &quot;%1&quot; файла программы</source>
+        <translation>Invalid field &quot;%1&quot; in the program file</translation>
+    </message>
+    <message>
+        <source>%1: шаг должен быть объектом JSON</source>
+        <translation>%1: a step must be a JSON object</translation>
+    </message>
+    <message>
+        <source>неизвестный тип шага</source>
+        <translation>unknown step type</translation>
+    </message>
+    <message>
+        <source>Не удалось открыть файл %1: %2</source>
+        <translation>Cannot open the file %1: %2</translation>
+    </message>
+    <message>
+        <source>Не удалось записать файл %1: %2</source>
+        <translation>Cannot write the file %1: %2</translation>
+    </message>
+    <message>
+        <source>Шаг</source>
+        <translation>Step</translation>
+    </message>
+    <message>
+        <source>Уставка, °C</source>
+        <translation>Setpoint, °C</translation>
+    </message>
+    <message>
+        <source>°C/мин</source>
+        <translation>°C/min</translation>
+    </message>
+    <message>
+        <source>Время, с</source>
+        <translation>Time, s</translation>
+    </message>
+    <message>
+        <source>Полоса, °C</source>
+        <translation>Band, °C</translation>
+    </message>
+    <message>
+        <source>Предел, с</source>
+        <translation>Limit, s</translation>
+    </message>
+    <message>
+        <source>С шага</source>
+        <translation>From step</translation>
+    </message>
+    <message>
+        <source>Повторов</source>
+        <translation>Repeats</translation>
+    </message>
+</context>
+<context>
+    <name>calorix::TMainFrm</name>
+    <message>
+        <source>Calorix v3.0 - Норвик</source>
+        <translation>Calorix v3.0 - Norvik</translation>
+    </message>
+    <message>
+        <source>Открыть</source>
+        <translation>Open</translation>
+    </message>
+    <message>
+        <source>Открыть графики</source>
+        <translation>Open charts</translation>
+    </message>
+    <message>
+        <source>Сохранить</source>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source>Сохранить графики</source>
+        <translation>Save charts</translation>
+    </message>
+    <message>
+        <source>Печать</source>
+        <translation>Print</translation>
+    </message>
+    <message>
+        <source>Печать графиков</source>
+        <translation>Print charts</translation>
+    </message>
+    <message>
+        <source>Копировать</source>
+        <translation>Copy</translation>
+    </message>
+    <message>
+        <source>Копировать графики в буфер обмена</source>
+        <translation>Copy charts to the clipboard</translation>
+    </message>
+    <message>
+        <source>Настройки</source>
+        <translation>Settings</translation>
+    </message>
+    <message>
+        <source>Настройки программы</source>
+        <translation>Application settings</translation>
+    </message>
+    <message>
+        <source>Термостаты</source>
+        <translation>Thermostats</translation>
+    </message>
+    <message>
+        <source>Список подключенных термостатов</source>
+        <translation>Connected thermostats</translation>
+    </message>
+    <message>
+        <source>Графики</source>
+        <translation>Chart</translation>
+    </message>
+    <message>
+        <source>Значения</source>
+        <translation>Values</translation>
+    </message>
+    <message>
+        <source>Консоль</source>
+        <translation>Console</translation>
+    </message>
+    <message>
+        <source>Температура, °C</source>
+        <translation>Temperature, °C</translation>
+    </message>
+    <message>
+        <source>Уставка, °C</source>
+        <translation>Setpoint, °C</translation>
+    </message>
+    <message>
+        <source>Изменить</source>
+        <translation>Change</translation>
+    </message>
+    <message>
+        <source>Задать новую уставку</source>
+        <translation>Set a new setpoint</translation>
+    </message>
+    <message>
+        <source>Прочитать</source>
+        <translation>Read</translation>
+    </message>
+    <message>
+        <source>Прочитать из термостата текущую уставку</source>
+        <translation>Read the current setpoint from the thermostat</translation>
+    </message>
+    <message>
+        <source>Защита:</source>
+        <translation>Protection:</translation>
+    </message>
+    <message>
+        <source>Коэффициент масштаба</source>
+        <translation>Scale factor</translation>
+    </message>
+    <message>
+        <source>Авто</source>
+        <translation>Auto</translation>
+    </message>
+    <message>
+        <source>Автомасштаб</source>
+        <translation>Auto scale</translation>
+    </message>
+    <message>
+        <source>Масштаб</source>
+        <translation>Scale</translation>
+    </message>
+    <message>
+        <source>Очистить</source>
+        <translation>Clear</translation>
+    </message>
+    <message>
+        <source>Фрейм</source>
+        <translation>Frame</translation>
+    </message>
+    <message>
+        <source>Захват</source>
+        <translation>Track</translation>
+    </message>
+    <message>
+        <source>Вся запись</source>
+        <translation>Whole record</translation>
+    </message>
+    <message>
+        <source>Показать всю запись</source>
+        <translation>Show the whole record</translation>
+    </message>
+    <message>
+        <source>Сохранение данных в файл</source>
+        <translation>Save data to a file</translation>
+    </message>
+    <message>
+        <source>Открытие файла данных</source>
+        <translation>Open a data file</translation>
+    </message>
+    <message>
+        <source>Язык</source>
+        <translation>Language</translation>
+    </message>
+    <message>
+        <source>Язык сменится при следующем запуске программы.</source>
+        <translation>The language changes at the next start of the program.</translation>
+    </message>
+    <message>
+        <source>Программа</source>
+        <translation>Program</translation>
+    </message>
+    <message>
+        <source>Публикация MQTT</source>
+        <translation>MQTT publishing</translation>
+    </message>
+    <message>
+        <source>Публиковать показания на брокере MQTT</source>
+        <translation>Publish readings to an MQTT broker</translation>
+    </message>
+    <message>
+        <source>calorix-&lt;имя компьютера&gt;-&lt;номер процесса&gt;</source>
+        <translation>calorix-&lt;host name&gt;-&lt;process id&gt;</translation>
+    </message>
+    <message>
+        <source>Принимать уставку от брокера (только с авторизацией)</source>
+        <translation>Take setpoints from the broker (with authentication only)</translation>
+    </message>
+    <message>
+        <source>Брокер:</source>
+        <translation>Broker:</translation>
+    </message>
+    <message>
+        <source>Порт:</source>
+        <translation>Port:</translation>
+    </message>
+    <message>
+        <source>Префикс тем:</source>
+        <translation>Topic prefix:</translation>
+    </message>
+    <message>
+        <source>Идентификатор клиента:</source>
+        <translation>Client ID:</translation>
+    </message>
+    <message>
+        <source>Пользователь:</source>
+        <translation>User:</translation>
+    </message>
+    <message>
+        <source>Файл пароля:</source>
+        <translation>Password file:</translation>
+    </message>
+    <message>
+        <source>Файл CA (TLS):</source>
+        <translation>CA file (TLS):</translation>
+    </message>
+    <message>
+        <source>QoS:</source>
+        <translation>QoS:</translation>
+    </message>
+</context>
+<context>
+    <name>calorix::TProgramControl</name>
+    <message>
+        <source>Название программы</source>
+        <translation>Program name</translation>
+    </message>
+    <message>
+        <source>Название:</source>
+        <translation>Name:</translation>
+    </message>
+    <message>
+        <source>Конечная уставка</source>
+        <translation>End setpoint</translation>
+    </message>
+    <message>
+        <source>не задана</source>
+        <translation>none</translation>
+    </message>
+    <message>
+        <source>Уставка по окончании, °C:</source>
+        <translation>Setpoint at the end, °C:</translation>
+    </message>
+    <message>
+        <source>Добавить шаг</source>
+        <translation>Add step</translation>
+    </message>
+    <message>
+        <source>Удалить шаг</source>
+        <translation>Remove step</translation>
+    </message>
+    <message>
+        <source>Вверх</source>
+        <translation>Up</translation>
+    </message>
+    <message>
+        <source>Вниз</source>
+        <translation>Down</translation>
+    </message>
+    <message>
+        <source>Открыть программу...</source>
+        <translation>Open program...</translation>
+    </message>
+    <message>
+        <source>Сохранить программу...</source>
+        <translation>Save program...</translation>
+    </message>
+    <message>
+        <source>Запустить</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>Приостановить</source>
+        <translation>Pause</translation>
+    </message>
+    <message>
+        <source>Остановить</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>Продолжить</source>
+        <translation>Resume</translation>
+    </message>
+    <message>
+        <source>Открытие программы</source>
+        <translation>Open a program</translation>
+    </message>
+    <message>
+        <source>Сохранение программы</source>
+        <translation>Save the program</translation>
+    </message>
+    <message>
+        <source>Программа</source>
+        <translation>Program</translation>
+    </message>
+    <message>
+        <source>Наименьшая уставка, °C:</source>
+        <translation>Lowest setpoint, °C:</translation>
+    </message>
+    <message>
+        <source>Наибольшая уставка, °C:</source>
+        <translation>Highest setpoint, °C:</translation>
+    </message>
+    <message>
+        <source>Пределы уставки программы должны быть числами</source>
+        <translation>The program&apos;s setpoint limits must be numbers</translation>
+    </message>
+    <message>
+        <source>Наименьшая уставка программы больше наибольшей</source>
+        <translation>The program&apos;s lowest setpoint is above its highest</translation>
+    </message>
+</context>
+<context>
+    <name>calorix::TSettingsFrm</name>
+    <message>
+        <source>Настройки программы</source>
+        <translation>Application settings</translation>
+    </message>
+    <message>
+        <source>Период опроса термостата, мс</source>
+        <translation>Thermostat poll period, ms</translation>
+    </message>
+    <message>
+        <source>Отмена</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+</TS>

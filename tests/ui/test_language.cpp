@@ -1,0 +1,88 @@
+// The interface language: the settings file says "en", the translations are
+// loaded before the window exists (as the program entry does), and the window,
+// its questions and Qt's own dialogs speak English; Russian otherwise.
+#include "app/IniFile.h"
+#include "app/Language.h"
+#include "app/MainForm.h"
+#include "app/Messages.h"
+#include "link/Hid.h"
+#include "tests/support/ui/WindowFixture.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QToolButton>
+
+using namespace calorix;
+using calorix::test::TWindowFixture;
+
+class TestLanguage : public QObject {
+  Q_OBJECT
+ private Q_SLOTS:
+  void theWindowSpeaksEnglishWithLanguageEn() {
+    TWindowFixture fx;
+    fx.WriteIni("[UI]\r\nLanguage=en\r\n");
+    const TTranslations translations(ReadLanguage(TIniFile(fx.IniPath())));
+    QVERIFY(translations.Loaded());
+    fx.Plug();
+    TMainFrm& w = fx.Create();
+    QCOMPARE(w.windowTitle(), QStringLiteral("Calorix v3.0 - Norvik"));
+    QCOMPARE(w.StatusText(0), QStringLiteral("Thermostat: none selected"));
+    QCOMPARE(w.RecordBtn->text(), QStringLiteral("Record"));
+    QCOMPARE(w.SettingsBtn->text(), QStringLiteral("Settings"));
+    QCOMPARE(w.StaticText1->text(), QStringLiteral("Protection:"));
+    QCOMPARE(w.Tabs->tabText(0), QStringLiteral("Chart"));
+    QCOMPARE(w.Tabs->tabText(1), QStringLiteral("Values"));
+    QCOMPARE(w.Tabs->tabText(3), QStringLiteral("Program"));
+
+    QVERIFY(
+        TWindowFixture::WaitFor([&] { return w.SelectedDevice() && !w.stTemp->text().isEmpty(); }));
+    fx.Clock.AdvanceSeconds(1.0);
+    w.DataTimer->Fire();  // one poll: the protection status comes in
+    QVERIFY(TWindowFixture::WaitFor([&] { return !w.stAlarm->text().isEmpty(); }));
+    QCOMPARE(w.StatusText(0), QStringLiteral("Thermostat: ") + w.SelectedDevice()->SerialNumber());
+    QCOMPARE(w.stAlarm->text(), QStringLiteral("normal"));
+    w.RecordBtn->click();
+    QCOMPARE(w.RecordBtn->text(), QStringLiteral("Stop"));
+    fx.Clock.AdvanceSeconds(1.0);
+    w.DataTimer->Fire();
+    QVERIFY(TWindowFixture::WaitFor([&] { return w.Record().Count() == 1; }));
+
+    fx.Prompts.YesNo = {false};
+    w.ClearBtn->click();
+    QCOMPARE(fx.Prompts.Asked.back().Kind, QStringLiteral("warn"));
+    QCOMPARE(fx.Prompts.Asked.back().Text,
+             QStringLiteral("All measured values will be deleted.\nContinue?"));
+    w.RecordBtn->click();
+    w.OpenAction->trigger();  // unsaved samples: asked first, "No" leaves the record
+    QCOMPARE(fx.Prompts.Asked.back().Text,
+             QStringLiteral("Unsaved data will be lost. Open the file anyway?"));
+    QCOMPARE(w.Record().Count(), std::size_t(1));
+  }
+
+  // Qt's own texts (here a message box button) follow the language; the
+  // program's own stay Russian without the English translation.
+  void qtDialogsFollowTheLanguage_data() {
+    QTest::addColumn<int>("language");
+    QTest::addColumn<QString>("yes");
+    QTest::addColumn<QString>("record");
+    QTest::newRow("ru") << int(TLanguage::Russian) << "&Да"
+                        << "Запись";
+    QTest::newRow("en") << int(TLanguage::English) << "&Yes"
+                        << "Record";
+  }
+  void qtDialogsFollowTheLanguage() {
+    QFETCH(int, language);
+    QFETCH(QString, yes);
+    QFETCH(QString, record);
+    const TTranslations translations{TLanguage(language)};
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "&Yes"), yes);
+    QCOMPARE(LoadStr(1003), record);
+  }
+};
+
+QTEST_MAIN(TestLanguage)
+#include "test_language.moc"
