@@ -149,37 +149,5 @@ void BM_MemoryPerSample(benchmark::State& state) {
 }
 BENCHMARK(BM_MemoryPerSample)->Arg(10'000'000)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-// One recorded sample reaching the values list: insert, keep to the bottom,
-// repaint.
-void BM_ValuesAppend(benchmark::State& state) {
-  auto record = std::make_shared<TMeasurementRecord>();
-  const auto n = std::size_t(state.range(0));
-  TValuesModel model(record, TFormatSettings{});
-  {
-    TMeasurementRecord::TBulkUpdate bulk(*record);
-    for (std::size_t i = 0; i < n; ++i)
-      record->Add(double(i) * kSec, Temperature(i));
-  }
-  TValuesView view;
-  view.setModel(&model);
-  view.resize(300, 400);
-  view.show();
-  view.scrollToBottom();
-  QApplication::processEvents();
-  std::size_t i = n;
-  for (auto _ : state) {
-    record->Add(double(i) * kSec, Temperature(i));
-    ++i;
-    view.repaint();
-    QApplication::processEvents();
-  }
-}
-BENCHMARK(BM_ValuesAppend)
-    ->Arg(10'000)
-    ->Arg(1'000'000)
-    ->Arg(10'000'000)
-    ->Unit(benchmark::kMillisecond);
-
 }  // namespace
 }  // namespace calorix
-

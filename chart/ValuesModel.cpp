@@ -1,11 +1,5 @@
 #include "chart/ValuesModel.h"
 
-#include <QApplication>
-#include <QClipboard>
-#include <QHeaderView>
-#include <QKeyEvent>
-#include <QScrollBar>
-
 #include <algorithm>
 #include <climits>
 #include <vector>
@@ -57,17 +51,13 @@ QString TValuesModel::Text() const {
   return out;
 }
 
-QString TValuesModel::SelectedText(const QItemSelection& selection) const {
-  std::vector<std::pair<int, int>> rows;
-  for (const QItemSelectionRange& r : selection) {
-    if (r.isValid())
-      rows.emplace_back(r.top(), r.bottom());
-  }
-  std::sort(rows.begin(), rows.end());
+QString TValuesModel::SelectedText(std::vector<TRowRange> ranges) const {
+  std::sort(ranges.begin(), ranges.end(),
+            [](const TRowRange& a, const TRowRange& b) { return a.First < b.First; });
   QString out;
   int next = 0;  // first row not yet copied
   bool first = true;
-  for (auto [top, bottom] : rows) {
+  for (auto [top, bottom] : ranges) {
     bottom = std::min(bottom, rowCount() - 1);
     for (int row = std::max(top, next); row <= bottom; ++row) {
       if (!first)
@@ -94,68 +84,6 @@ void TValuesModel::RecordAboutToBeReset() {
 
 void TValuesModel::RecordReset() {
   endResetModel();
-}
-
-TValuesView::TValuesView(QWidget* parent) : QTableView(parent) {
-  QFont font(QStringLiteral("Courier New"));
-  font.setStyleHint(QFont::TypeWriter);
-  font.setPixelSize(13);
-  font.setBold(true);
-  setFont(font);
-  setEditTriggers(NoEditTriggers);
-  setSelectionMode(ExtendedSelection);
-  setSelectionBehavior(SelectRows);
-  setShowGrid(false);
-  setWordWrap(false);
-  setCornerButtonEnabled(false);
-  horizontalHeader()->hide();
-  horizontalHeader()->setStretchLastSection(true);
-  // Fixed row heights: the view never measures rows, so appending stays
-  // cheap however long the record is.
-  verticalHeader()->hide();
-  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-  verticalHeader()->setDefaultSectionSize(QFontMetrics(font).height() + 2);
-  verticalHeader()->setMinimumSectionSize(1);
-  setVerticalScrollMode(ScrollPerPixel);
-}
-
-void TValuesView::setModel(QAbstractItemModel* model) {
-  if (QAbstractItemModel* old = this->model())
-    disconnect(old, nullptr, this, nullptr);
-  QTableView::setModel(model);
-  if (!model)
-    return;
-  connect(model, &QAbstractItemModel::rowsAboutToBeInserted, this, [this] {
-    const QScrollBar* bar = verticalScrollBar();
-    FFollowBottom = bar->value() >= bar->maximum();
-  });
-  connect(model, &QAbstractItemModel::rowsInserted, this, [this] {
-    if (FFollowBottom)
-      scrollToBottom();
-  });
-  connect(model, &QAbstractItemModel::modelReset, this, [this] { FFollowBottom = true; });
-}
-
-QString TValuesView::SelectedText() const {
-  const auto* values = qobject_cast<const TValuesModel*>(model());
-  if (!values || !selectionModel())
-    return {};
-  return values->SelectedText(selectionModel()->selection());
-}
-
-void TValuesView::CopySelection() const {
-  const QString text = SelectedText();
-  if (!text.isEmpty())
-    QApplication::clipboard()->setText(text);
-}
-
-void TValuesView::keyPressEvent(QKeyEvent* event) {
-  if (event == QKeySequence::Copy) {
-    CopySelection();
-    event->accept();
-    return;
-  }
-  QTableView::keyPressEvent(event);
 }
 
 }  // namespace calorix
