@@ -1,120 +1,138 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Plays a thermostat and an adapter to the real program over the device-emulator
-socket, knowing only the message format: checks the bytes the program writes,
-answers them and sees the answers in the window's settings file at close."""
+socket, knowing only the message format: checks every byte the program writes
+for the selection (setpoint, readiness band, temperature), answers them and
+reads the answered values back from the window through AT-SPI.
+
+  emulator.py CALORIX XWIN
+
+Runs itself under xvfb-run and dbus-run-session, through desktop.py. Must run
+with Debian's /usr/bin/python3: pyatspi is its package.
+"""
 import json
 import os
 import select
 import socket
-import subprocess
 import sys
-import tempfile
 import time
 
-BIN, XWIN = sys.argv[1], sys.argv[2]
-TITLE = "Calorix v3.0 - Норвик"
-failures = []
+import desktop
+from desktop import Failure, field, find, number, step, wait_for
 
-
-def check(cond, what):
-    if not cond:
-        failures.append(what)
-        print("FAIL:", what)
+work = desktop.enter_session("calorix-emulator-", sys.argv[2], timeout=150)
+BIN = os.path.abspath(sys.argv[1])
+REPORT = 65  # both report lengths of the emulated devices, report ID included
 
 
 def recv(conn, timeout=10.0):
     r, _, _ = select.select([conn], [], [], timeout)
-    if not r:
-        return None
-    return conn.recv(70000)
+    return conn.recv(70000) if r else None
 
 
 def output_report(packet, dev_id):
-    """The line carried by an O packet for dev_id, or None."""
+    """The report carried by an O packet for dev_id, or None."""
     if not packet or packet[0] != 0x4F:
         return None
     n = packet[1]
-    if packet[2:2 + n].decode() != dev_id:
+    if packet[2:2 + n].decode(errors="replace") != dev_id:
         return None
     return packet[2 + n:]
 
 
-def input_packet(dev_id, report):
+def input_packet(dev_id, line):
     ident = dev_id.encode()
-    return b"I" + bytes([len(ident)]) + ident + report
+    return b"I" + bytes([len(ident)]) + ident + line.ljust(REPORT - 1, b"\0")
 
 
-work = tempfile.mkdtemp()
-path = os.path.join(work, "hid.sock")
-srv = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
-srv.bind(path)
-srv.listen(1)
-env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")
-env.pop("QT_QPA_PLATFORM", None)
-# The program's messages go to a file, read at the end: a pipe nobody reads
-# could fill and block it.
-log = open(os.path.join(work, "out.log"), "w+b")
-prog = subprocess.Popen([BIN, "--hid-emulator=" + path], cwd=work, env=env,
-                        stdout=log, stderr=subprocess.STDOUT)
-try:
-    srv.settimeout(20)
+def expect_request(conn, dev_id, line):
+    """The next report for dev_id must be report ID 0, the request line, zeros."""
+    report = output_report(recv(conn), dev_id)
+    want = b"\0" + line + bytes(REPORT - 1 - len(line))
+    if report != want:
+        raise Failure(f"expected the request {line!r} in a {REPORT}-byte report, got {report!r}")
+
+
+def answer_polls(conn, dev_id, answers):
+    """Answers every request of dev_id that comes within a moment, from answers
+    (request line -> answer line); the poll goes on while the test waits."""
+    while True:
+        packet = recv(conn, 0.05)
+        if packet is None:
+            return
+        report = output_report(packet, dev_id)
+        if report is None:
+            continue
+        line = report[1:].rstrip(b"\0")
+        if line in answers:
+            conn.send(input_packet(dev_id, answers[line]))
+
+
+def test():
+    path = os.path.join(work, "hid.sock")
+    srv = socket.socket(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+    srv.bind(path)
+    srv.listen(1)
+    srv.settimeout(30)
+    desktop.start_window_manager()
+    desktop.start_program(BIN, "--hid-emulator=" + path, log=os.path.join(work, "out.log"),
+                          cwd=work)
     conn, _ = srv.accept()
-    # Malformed messages first: they must not disturb anything.
+
+    step("malformed messages first: they must not disturb anything")
     for bad in [b"Z", b"A{not json", b"R", b"Iunknown", b"A" + json.dumps({"id": "x"}).encode()]:
         conn.send(bad)
-    thermo = {"id": "t1", "manufacturer": "Norvik", "product": "USB Thermostat", "serial": "EMU-1",
-              "input_report_length": 65, "output_report_length": 65, "numbered_reports": False}
+
+    step("a thermostat: the selection reads setpoint, readiness band, temperature")
+    thermo = {"id": "t1", "manufacturer": "Norvik", "product": "USB Thermostat",
+              "serial": "EMU-1", "input_report_length": REPORT,
+              "output_report_length": REPORT, "numbered_reports": False}
     conn.send(b"A" + json.dumps(thermo).encode())
-    # The selection reads the setpoint first: ":00000000 set.val rd\r", report ID 0, 65 bytes.
-    report = output_report(recv(conn), "t1")
-    check(report is not None, "a setpoint read was written to the thermostat")
-    if report is not None:
-        line = b":00000000 set.val rd\r"
-        check(len(report) == 65, "the output report has its whole length")
-        check(report[:1 + len(line)] == b"\0" + line, "report ID 0 and the request line")
-        check(report[1 + len(line):] == bytes(65 - 1 - len(line)), "zero padding")
-        conn.send(input_packet("t1", b"00000000 0 37.50\r".ljust(64, b"\0")))
-    # The readiness band, then the temperature: each request line whole.
-    for line, answer in [(b":00000000 rdy rd\r", b"00000000 0 0.1\r"),
-                         (b":00000000 dat.t rd\r", b"00000000 0 36.60\r")]:
-        report = output_report(recv(conn), "t1")
-        check(report is not None and report[:1 + len(line)] == b"\0" + line
-              and report[1 + len(line):] == bytes(65 - 1 - len(line)),
-              "the request %r follows the answer, got %r" % (line, report))
-        conn.send(input_packet("t1", answer.ljust(64, b"\0")))
-    # An adapter: the set-up report comes only when it is selected, so unplug the thermostat.
+    answers = {b":00000000 set.val rd\r": b"00000000 0 37.50\r",
+               b":00000000 rdy rd\r": b"00000000 0 0.1\r",
+               b":00000000 dat.t rd\r": b"00000000 0 36.60\r"}
+    for line, reply in answers.items():
+        expect_request(conn, "t1", line)
+        conn.send(input_packet("t1", reply))
+
+    step("the answered values in the window")
+    desktop.wait_for_main_window()
+
+    def shown(name, value):
+        answer_polls(conn, "t1", answers)
+        return number(field(name)) == value
+    wait_for(lambda: find("label", "Термостат: EMU-1"), "the emulated thermostat selected")
+    wait_for(lambda: shown("Уставка, °C", 37.5), "the setpoint 37.50 in the window")
+    wait_for(lambda: shown("Температура, °C", 36.6), "the temperature 36.60 in the window")
+
+    step("an adapter: its set-up report comes when it is selected")
     conn.send(b"R" + b"t1")
     adapter = dict(thermo, id="a1", product="USB-HID Adapter", serial="EMU-2")
     conn.send(b"A" + json.dumps(adapter).encode())
-    setup = output_report(recv(conn), "a1")
-    check(setup is not None and setup[3:7] == bytes([0x62, 0x77, 0x80, 0x25])
-          and setup[1:3] == b"\0\0", "the adapter set-up report")
+    setup = None
+    deadline = time.monotonic() + 10
+    while setup is None and time.monotonic() < deadline:
+        setup = output_report(recv(conn), "a1")  # late requests of t1 are skipped
+    if setup is None or setup[1:3] != b"\0\0" or setup[3:7] != bytes([0x62, 0x77, 0x80, 0x25]):
+        raise Failure(f"the adapter set-up report, got {setup!r}")
     first = output_report(recv(conn), "a1")
     line = b":00000000 set.val rd\r"
-    check(first is not None and first[1] == len(line) and first[5:5 + len(line)] == line,
-          "adapter framing: count field and payload from byte 5")
-    # Close the socket: the devices go away and the program goes on.
-    conn.close()
-    time.sleep(1.0)
-    check(prog.poll() is None, "the program runs on without the emulator")
-    subprocess.run([XWIN, "close", TITLE])
-    try:
-        prog.wait(20)
-    except subprocess.TimeoutExpired:
-        prog.kill()
-        check(False, "the program closed on the close request")
-    check(prog.returncode == 0, "exit status 0")
-finally:
-    if prog.poll() is None:
-        prog.kill()
-    srv.close()
-    log.seek(0)
-    output = log.read().decode(errors="replace")
-    log.close()
-    check("runtime error" not in output and "AddressSanitizer" not in output,
-          "no sanitizer report")
-    if failures:
-        print(output)
+    if first is None or first[1] != len(line) or first[5:5 + len(line)] != line:
+        raise Failure(f"adapter framing: count field and payload from byte 5, got {first!r}")
 
-print("%d passed, %d failed" % (1 if not failures else 0, 1 if failures else 0))
-sys.exit(1 if failures else 0)
+    step("the emulator goes away: the program runs on and closes cleanly")
+    conn.close()
+    wait_for(lambda: find("label", "Термостат: не выбран"), "the devices to go away")
+    if desktop.prog.poll() is not None:
+        raise Failure("the program ended without the emulator")
+    desktop.close_window()
+    try:
+        desktop.prog.wait(20)
+    except Exception:
+        raise Failure("the program did not close on the close request")
+    if desktop.prog.returncode != 0:
+        raise Failure(f"exit status {desktop.prog.returncode}")
+    desktop.check_log_clean()
+    srv.close()
+
+
+desktop.main(test, "e2e_emulator")
