@@ -72,17 +72,17 @@ std::array<unsigned char, kHeader> Header() {
 QString Reason(int error) {
   switch (error) {
     case ENOSPC:
-      return QStringLiteral("нет места на диске");
+      return QCoreApplication::translate("calorix", "нет места на диске");
     case EDQUOT:
-      return QStringLiteral("превышена дисковая квота");
+      return QCoreApplication::translate("calorix", "превышена дисковая квота");
     case EROFS:
     case EACCES:
     case EPERM:
-      return QStringLiteral("нет доступа к папке");
+      return QCoreApplication::translate("calorix", "нет доступа к папке");
     case EFBIG:
-      return QStringLiteral("слишком большой файл");
+      return QCoreApplication::translate("calorix", "слишком большой файл");
     case EIO:
-      return QStringLiteral("ошибка ввода-вывода");
+      return QCoreApplication::translate("calorix", "ошибка ввода-вывода");
     default:
       return QString::fromStdString(std::generic_category().message(error));
   }
@@ -134,7 +134,7 @@ TScan ScanJournal(int fd, std::vector<TSample>* out) {
   TScan r;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    r.Error = QStringLiteral("не обычный файл");
+    r.Error = QCoreApplication::translate("calorix", "не обычный файл");
     return r;
   }
   const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
@@ -507,7 +507,8 @@ void TRecordJournal::Fail(int error) {
   }
   copy = {};  // freed outside the lock: Append must not wait for it
   if (FOnWriteError)
-    FOnWriteError(QStringLiteral("Не удалось записать журнал записи: ") + Reason(error));
+    FOnWriteError(QCoreApplication::translate("calorix", "Не удалось записать журнал записи: ") +
+                  Reason(error));
 }
 
 std::vector<TJournalFound> TRecordJournal::FindAbandoned(const QString& folder) {
@@ -560,17 +561,19 @@ bool TRecordJournal::Discard(const QString& path) {
 
 QString RestoreQuestion(std::size_t count, double lengthDays, std::size_t unreadable) {
   const std::size_t mod100 = count % 100, mod10 = count % 10;
-  const char* noun = (mod100 >= 11 && mod100 <= 14) ? "измерений"
-                     : mod10 == 1                   ? "измерение"
-                     : (mod10 >= 2 && mod10 <= 4)   ? "измерения"
-                                                    : "измерений";
+  // The Russian noun by the Russian rule; a translation picks its own form by the count.
+  const char* noun = (mod100 >= 11 && mod100 <= 14) ? QT_TRANSLATE_N_NOOP("calorix", "измерений")
+                     : mod10 == 1 ? QT_TRANSLATE_N_NOOP("calorix", "измерение")
+                     : (mod10 >= 2 && mod10 <= 4) ? QT_TRANSLATE_N_NOOP("calorix", "измерения")
+                                                  : QT_TRANSLATE_N_NOOP("calorix", "измерений");
   QString text =
-      QStringLiteral("Найдена незавершенная запись: %1 %2 за %3. Восстановить?")
+      QCoreApplication::translate("calorix",
+                                  "Найдена незавершенная запись: %1 %2 за %3. Восстановить?")
           .arg(count)
-          .arg(QString::fromUtf8(noun))
+          .arg(QCoreApplication::translate("calorix", noun, nullptr, int(count)))
           .arg(FormatElapsed(lengthDays, TFormatSettings::FromLocale(QLocale::system())));
   if (unreadable > 0)
-    text += QStringLiteral(" Не удалось прочитать: %1.").arg(unreadable);
+    text += QCoreApplication::translate("calorix", " Не удалось прочитать: %1.").arg(unreadable);
   return text;
 }
 

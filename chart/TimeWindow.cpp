@@ -1,13 +1,18 @@
 #include "chart/TimeWindow.h"
 
+#include <QCoreApplication>
+
 #include <cmath>
 
 namespace calorix {
 
 QString FrameCaption(int index) {
-  static const std::array<const char*, kFrameCount> captions = {"5 минут", "15 минут", "30 минут",
-                                                                "1 час", "2 часа"};
-  return QString::fromUtf8(captions[std::size_t(FrameIndexFromSetting(index))]);
+  static const std::array<const char*, kFrameCount> captions = {
+      QT_TRANSLATE_NOOP("calorix", "5 минут"), QT_TRANSLATE_NOOP("calorix", "15 минут"),
+      QT_TRANSLATE_NOOP("calorix", "30 минут"), QT_TRANSLATE_NOOP("calorix", "1 час"),
+      QT_TRANSLATE_NOOP("calorix", "2 часа")};
+  return QCoreApplication::translate("calorix",
+                                     captions[std::size_t(FrameIndexFromSetting(index))]);
 }
 
 int FrameIndexFromSetting(int value) {

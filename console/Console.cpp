@@ -3,6 +3,7 @@
 #include "app/Timer.h"
 
 #include <QColor>
+#include <QCoreApplication>
 #include <QFont>
 #include <QKeyEvent>
 #include <QMimeData>
@@ -61,13 +62,15 @@ std::optional<QByteArray> ToRequestText(const QString& text) {
 }
 
 QString RefusedCommandMessage() {
-  return QStringLiteral(
+  return QCoreApplication::translate(
+      "calorix",
       "Команда содержит символы, которые нельзя передать термостату: допустимы только "
       "латинские буквы, цифры, пробел и знаки ASCII");
 }
 
 QString MultiLinePasteMessage() {
-  return QStringLiteral(
+  return QCoreApplication::translate(
+      "calorix",
       "Вставляемый текст содержит несколько строк: в консоль вводится одна команда за раз");
 }
 
@@ -108,7 +111,7 @@ TConsole::TConsole(QWidget* host, TTimer* promptTimer)
   font.setPixelSize(21);
   font.setBold(true);
   FEdit->setFont(font);
-  FEdit->setToolTip(QStringLiteral("clr - очищает консоль"));
+  FEdit->setToolTip(QCoreApplication::translate("calorix", "clr - очищает консоль"));
   FEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   FEdit->setTabChangesFocus(true);
   FEdit->setMaximumBlockCount(kConsoleMaxLines);

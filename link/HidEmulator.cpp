@@ -1,5 +1,6 @@
 #include "link/HidEmulator.h"
 
+#include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
@@ -239,16 +240,19 @@ void THidEmulatorPlatform::Connect() {
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   if (path.isEmpty() || size_t(path.size()) >= sizeof addr.sun_path) {
-    SetStatus(QStringLiteral("Эмулятор устройств недоступен: %1: %2")
-                  .arg(FPath, path.isEmpty() ? QStringLiteral("путь не задан")
-                                             : QStringLiteral("путь слишком длинный")));
+    SetStatus(
+        QCoreApplication::translate("calorix", "Эмулятор устройств недоступен: %1: %2")
+            .arg(FPath, path.isEmpty()
+                            ? QCoreApplication::translate("calorix", "путь не задан")
+                            : QCoreApplication::translate("calorix", "путь слишком длинный")));
     return;  // retrying cannot help
   }
   std::memcpy(addr.sun_path, path.constData(), size_t(path.size()));
 
   const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) {
-    SetStatus(QStringLiteral("Эмулятор устройств недоступен: %1: %2").arg(FPath, ErrnoText(errno)));
+    SetStatus(QCoreApplication::translate("calorix", "Эмулятор устройств недоступен: %1: %2")
+                  .arg(FPath, ErrnoText(errno)));
     ScheduleRetry();
     return;
   }
@@ -259,7 +263,8 @@ void THidEmulatorPlatform::Connect() {
   if (rc < 0) {
     const int error = errno;
     ::close(fd);
-    SetStatus(QStringLiteral("Эмулятор устройств недоступен: %1: %2").arg(FPath, ErrnoText(error)));
+    SetStatus(QCoreApplication::translate("calorix", "Эмулятор устройств недоступен: %1: %2")
+                  .arg(FPath, ErrnoText(error)));
     ScheduleRetry();
     return;
   }
@@ -269,7 +274,7 @@ void THidEmulatorPlatform::Connect() {
   FNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, FContext.get());
   QObject::connect(FNotifier, &QSocketNotifier::activated, FContext.get(),
                    [this] { ReadSocket(); });
-  SetStatus(QStringLiteral("Эмулятор устройств подключён: %1").arg(FPath));
+  SetStatus(QCoreApplication::translate("calorix", "Эмулятор устройств подключён: %1").arg(FPath));
 }
 
 void THidEmulatorPlatform::ScheduleRetry() {
@@ -296,7 +301,7 @@ void THidEmulatorPlatform::ReadSocket() {
       // the devices.
       pollfd p{fd, POLLIN | POLLRDHUP, 0};
       if (::poll(&p, 1, 0) < 0 || (p.revents & (POLLHUP | POLLRDHUP | POLLERR))) {
-        Disconnect(QStringLiteral("соединение закрыто"));
+        Disconnect(QCoreApplication::translate("calorix", "соединение закрыто"));
         return;
       }
       Diagnose(QStringLiteral("Эмулятор устройств: пустое сообщение пропущено"));
@@ -325,7 +330,8 @@ void THidEmulatorPlatform::Disconnect(const QString& why) {
     FDevices.clear();
     Notify();
   }
-  SetStatus(QStringLiteral("Эмулятор устройств отключился: %1: %2").arg(FPath, why));
+  SetStatus(QCoreApplication::translate("calorix", "Эмулятор устройств отключился: %1: %2")
+                .arg(FPath, why));
   ScheduleRetry();
 }
 
@@ -521,7 +527,7 @@ std::unique_ptr<IHidChannel> THidEmulatorPlatform::Open(const THidInterfaceInfo&
                                                         QString& error) {
   TDevice* device = Find(info.Identity);
   if (!device) {
-    error = QStringLiteral("устройство %1 отключено").arg(info.DevicePath);
+    error = QCoreApplication::translate("calorix", "устройство %1 отключено").arg(info.DevicePath);
     return nullptr;
   }
   auto state = std::make_shared<TChannelState>();

@@ -1,5 +1,6 @@
 #include "link/HidLinux.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QObject>
 #include <QSocketNotifier>
@@ -232,15 +233,16 @@ class THidLinuxPlatform final : public IHidPlatform {
     const int fd = ::open(path.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
       const int e = errno;
-      error = PermissionError(e) ? HidAccessErrorText(info.DevicePath)
-                                 : QStringLiteral("устройство %1 не открывается: %2")
-                                       .arg(info.DevicePath, ErrnoText(e));
+      error = PermissionError(e)
+                  ? HidAccessErrorText(info.DevicePath)
+                  : QCoreApplication::translate("calorix", "устройство %1 не открывается: %2")
+                        .arg(info.DevicePath, ErrnoText(e));
       return nullptr;
     }
     const int event = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (event < 0) {
-      error =
-          QStringLiteral("устройство %1 не открывается: %2").arg(info.DevicePath, ErrnoText(errno));
+      error = QCoreApplication::translate("calorix", "устройство %1 не открывается: %2")
+                  .arg(info.DevicePath, ErrnoText(errno));
       ::close(fd);
       return nullptr;
     }
@@ -324,7 +326,9 @@ std::vector<uint8_t> HidrawOutputFromReport(const uint8_t* report, size_t size,
 }
 
 QString HidAccessErrorText(const QString& node) {
-  return QStringLiteral("нет доступа к устройству %1: см. правило udev в README").arg(node);
+  return QCoreApplication::translate("calorix",
+                                     "нет доступа к устройству %1: см. правило udev в README")
+      .arg(node);
 }
 
 std::unique_ptr<IHidPlatform> MakeLinuxPlatform() {

@@ -1,5 +1,6 @@
 #include "link/SimHidPlatform.h"
 
+#include <QCoreApplication>
 #include <QMetaObject>
 #include <QSet>
 
@@ -118,7 +119,7 @@ bool TSimHidPlatform::ReadStrings(const THidInterfaceInfo& info, THidStrings& st
 std::unique_ptr<IHidChannel> TSimHidPlatform::Open(const THidInterfaceInfo& info, QString& error) {
   const auto device = Find(info.Identity);
   if (!device) {
-    error = QStringLiteral("устройство %1 отключено").arg(info.DevicePath);
+    error = QCoreApplication::translate("calorix", "устройство %1 отключено").arg(info.DevicePath);
     return nullptr;
   }
   if (device->Options().Access != THidAccess::ReadWrite) {

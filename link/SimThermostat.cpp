@@ -1,5 +1,6 @@
 #include "link/SimThermostat.h"
 
+#include <QCoreApplication>
 #include <QList>
 
 #include <algorithm>
@@ -94,7 +95,8 @@ THidInterfaceInfo TSimThermostat::Info() const {
   info.OutputReportLength = kReportLength;
   info.Access = FOptions.Access;
   if (FOptions.Access != THidAccess::ReadWrite) {
-    info.AccessError = QStringLiteral("нет доступа к устройству %1").arg(FPath);
+    info.AccessError =
+        QCoreApplication::translate("calorix", "нет доступа к устройству %1").arg(FPath);
   }
   return info;
 }

@@ -447,6 +447,195 @@ Continue?</translation>
         <source>Повторов</source>
         <translation>Repeats</translation>
     </message>
+    <message>
+        <source>нет места на диске</source>
+        <translation>no space left on the disk</translation>
+    </message>
+    <message>
+        <source>превышена дисковая квота</source>
+        <translation>disk quota exceeded</translation>
+    </message>
+    <message>
+        <source>нет доступа к папке</source>
+        <translation>no access to the folder</translation>
+    </message>
+    <message>
+        <source>слишком большой файл</source>
+        <translation>file too large</translation>
+    </message>
+    <message>
+        <source>ошибка ввода-вывода</source>
+        <translation>input/output error</translation>
+    </message>
+    <message>
+        <source>не обычный файл</source>
+        <translation>not a regular file</translation>
+    </message>
+    <message>
+        <source>Не удалось записать журнал записи: </source>
+        <translation>Cannot write the record journal: </translation>
+    </message>
+    <message numerus="yes">
+        <source>измерений</source>
+        <translation>
+            <numerusform>sample</numerusform>
+            <numerusform>samples</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>измерение</source>
+        <translation>
+            <numerusform>sample</numerusform>
+            <numerusform>samples</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>измерения</source>
+        <translation>
+            <numerusform>sample</numerusform>
+            <numerusform>samples</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Найдена незавершенная запись: %1 %2 за %3. Восстановить?</source>
+        <translation>An unfinished record was found: %1 %2 over %3. Restore it?</translation>
+    </message>
+    <message>
+        <source> Не удалось прочитать: %1.</source>
+        <translation> Could not read: %1.</translation>
+    </message>
+    <message>
+        <source>Длительность</source>
+        <translation>Duration</translation>
+    </message>
+    <message>
+        <source>Измерений</source>
+        <translation>Samples</translation>
+    </message>
+    <message>
+        <source>Изменение</source>
+        <translation>Change</translation>
+    </message>
+    <message>
+        <source>Скорость</source>
+        <translation>Rate</translation>
+    </message>
+    <message>
+        <source> °C/мин</source>
+        <translation> °C/min</translation>
+    </message>
+    <message>
+        <source>Минимум</source>
+        <translation>Minimum</translation>
+    </message>
+    <message>
+        <source>Максимум</source>
+        <translation>Maximum</translation>
+    </message>
+    <message>
+        <source>Среднее</source>
+        <translation>Mean</translation>
+    </message>
+    <message>
+        <source>Стандартное отклонение</source>
+        <translation>Standard deviation</translation>
+    </message>
+    <message>
+        <source>В участке нет измерений</source>
+        <translation>No samples in the range</translation>
+    </message>
+    <message>
+        <source>Участок %1, %2 изм.: изменение %3, %4, мин. %5, макс. %6, среднее %7, ско %8</source>
+        <translation>Range %1, %2 samples: change %3, %4, min %5, max %6, mean %7, SD %8</translation>
+    </message>
+    <message>
+        <source> (пропущено: %1)</source>
+        <translation> (skipped: %1)</translation>
+    </message>
+    <message>
+        <source>Пропущено</source>
+        <translation>Skipped</translation>
+    </message>
+    <message>
+        <source>В допуске: %1</source>
+        <translation>In band: %1</translation>
+    </message>
+    <message>
+        <source>Вне допуска</source>
+        <translation>Out of band</translation>
+    </message>
+    <message>
+        <source>5 минут</source>
+        <translation>5 minutes</translation>
+    </message>
+    <message>
+        <source>15 минут</source>
+        <translation>15 minutes</translation>
+    </message>
+    <message>
+        <source>30 минут</source>
+        <translation>30 minutes</translation>
+    </message>
+    <message>
+        <source>1 час</source>
+        <translation>1 hour</translation>
+    </message>
+    <message>
+        <source>2 часа</source>
+        <translation>2 hours</translation>
+    </message>
+    <message>
+        <source>Команда содержит символы, которые нельзя передать термостату: допустимы только латинские буквы, цифры, пробел и знаки ASCII</source>
+        <translation>The command contains characters that cannot be sent to the thermostat: only Latin letters, digits, spaces and ASCII signs are allowed</translation>
+    </message>
+    <message>
+        <source>Вставляемый текст содержит несколько строк: в консоль вводится одна команда за раз</source>
+        <translation>The pasted text has several lines: the console takes one command at a time</translation>
+    </message>
+    <message>
+        <source>clr - очищает консоль</source>
+        <translation>clr - clears the console</translation>
+    </message>
+    <message>
+        <source>Эмулятор устройств недоступен: %1: %2</source>
+        <translation>Device emulator unavailable: %1: %2</translation>
+    </message>
+    <message>
+        <source>путь не задан</source>
+        <translation>no path given</translation>
+    </message>
+    <message>
+        <source>путь слишком длинный</source>
+        <translation>path too long</translation>
+    </message>
+    <message>
+        <source>Эмулятор устройств подключён: %1</source>
+        <translation>Device emulator connected: %1</translation>
+    </message>
+    <message>
+        <source>соединение закрыто</source>
+        <translation>connection closed</translation>
+    </message>
+    <message>
+        <source>Эмулятор устройств отключился: %1: %2</source>
+        <translation>Device emulator gone: %1: %2</translation>
+    </message>
+    <message>
+        <source>устройство %1 отключено</source>
+        <translation>device %1 unplugged</translation>
+    </message>
+    <message>
+        <source>устройство %1 не открывается: %2</source>
+        <translation>device %1 cannot be opened: %2</translation>
+    </message>
+    <message>
+        <source>нет доступа к устройству %1: см. правило udev в README</source>
+        <translation>no access to the device %1: see the udev rule in the README</translation>
+    </message>
+    <message>
+        <source>нет доступа к устройству %1</source>
+        <translation>no access to the device %1</translation>
+    </message>
 </context>
 <context>
     <name>calorix::TMainFrm</name>

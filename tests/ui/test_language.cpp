@@ -5,12 +5,14 @@
 #include "app/Language.h"
 #include "app/MainForm.h"
 #include "app/Messages.h"
+#include "chart/Journal.h"
 #include "link/Hid.h"
 #include "tests/support/ui/WindowFixture.h"
 
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
@@ -45,6 +47,13 @@ class TestLanguage : public QObject {
     QVERIFY(TWindowFixture::WaitFor([&] { return !w.stAlarm->text().isEmpty(); }));
     QCOMPARE(w.StatusText(0), QStringLiteral("Thermostat: ") + w.SelectedDevice()->SerialNumber());
     QCOMPARE(w.stAlarm->text(), QStringLiteral("normal"));
+    QCOMPARE(w.stInBand->text(), QStringLiteral("Out of band"));  // 20 °C in the bath, 25 set
+    QCOMPARE(w.FramePopup->actions().at(1)->text(), QStringLiteral("15 minutes"));
+    // The count's noun by the English rule, not the Russian one (21 takes the singular there).
+    QVERIFY(RestoreQuestion(21, 0.0, 0)
+                .startsWith(QStringLiteral("An unfinished record was found: 21 samples over ")));
+    QVERIFY(RestoreQuestion(1, 0.0, 0).startsWith(
+        QStringLiteral("An unfinished record was found: 1 sample over ")));
     w.RecordBtn->click();
     QCOMPARE(w.RecordBtn->text(), QStringLiteral("Stop"));
     fx.Clock.AdvanceSeconds(1.0);
