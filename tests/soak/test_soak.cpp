@@ -48,12 +48,14 @@ constexpr std::int64_t kSamplesPerDay = 86400;
 
 // Heap bytes the program holds now. Under AddressSanitizer its allocator
 // counts them (freed blocks waiting in quarantine excluded), so this is far
-// steadier than the resident size.
+// steadier than the resident size. glibc serves big blocks (a chunk of the
+// record, a batch buffer) by mmap, which uordblks leaves out: hblkhd has them.
 std::size_t HeapInUse() {
 #if defined(__SANITIZE_ADDRESS__)
   return __sanitizer_get_current_allocated_bytes();
 #else
-  return mallinfo2().uordblks;
+  const struct mallinfo2 m = mallinfo2();
+  return m.uordblks + m.hblkhd;
 #endif
 }
 
