@@ -1,6 +1,7 @@
 // The recording journal: what an Append costs the window's thread while the
-// writer thread writes, and how long restoring a long record takes (a day of
-// samples every 1/30 s is about 2.6 million). Run from a Release build.
+// writer thread writes, the memory it holds per sample, and how long
+// restoring a long record takes (a day of samples every 1/30 s is about 2.6
+// million). Run from a Release build.
 #include "chart/Journal.h"
 
 #include <benchmark/benchmark.h>
@@ -10,6 +11,12 @@
 #include <chrono>
 #include <cmath>
 #include <memory>
+
+#include <malloc.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#endif
 
 namespace calorix {
 namespace {
@@ -61,6 +68,51 @@ BENCHMARK(BM_AppendWorst)
     ->Arg(600'000)
     ->Iterations(3'000'000)
     ->Unit(benchmark::kNanosecond);
+
+// Heap bytes in use, glibc's mmap'd blocks included (the sanitizer's count
+// in the test build, where mallinfo2 sees nothing).
+std::size_t HeapBytes() {
+#if defined(__SANITIZE_ADDRESS__)
+  return __sanitizer_get_current_allocated_bytes();
+#else
+  const struct mallinfo2 m = mallinfo2();
+  return m.uordblks + m.hblkhd;
+#endif
+}
+
+// What the journal holds in memory per sample of the record: written out
+// while unsaved, after a save, and once recording goes on after the save
+// (the file then holds the whole record again). The record itself is the
+// window's; the journal should add next to nothing to it.
+void BM_HeldBytesPerSample(benchmark::State& state) {
+  const auto n = std::size_t(state.range(0));
+  double unsaved = 0, saved = 0, resumed = 0;
+  for (auto _ : state) {
+    TJournalOptions options;
+    options.Owner = QStringLiteral("held");
+    options.PeriodMs = 600'000;  // written by Flush only: no batch in flight
+    TRecordJournal journal(Folder().path(), options);
+    journal.Flush();
+    const std::size_t before = HeapBytes();
+    auto per = [&] { return (double(HeapBytes()) - double(before)) / double(n); };
+    for (std::size_t i = 0; i < n; ++i)
+      journal.Append(double(i) / 86400.0, 25.0 + 0.001 * double(i % 1000));
+    journal.Flush();
+    unsaved = per();
+    journal.MarkSaved();
+    saved = per();
+    journal.Append(double(n) / 86400.0, 25.0);
+    journal.Flush();
+    resumed = per();
+    if (TRecordJournal::Restore(journal.Path()).Samples.size() != n + 1)
+      state.SkipWithError("the journal does not hold the whole record");
+    journal.Close();
+  }
+  state.counters["unsaved_B"] = unsaved;
+  state.counters["saved_B"] = saved;
+  state.counters["resumed_B"] = resumed;
+}
+BENCHMARK(BM_HeldBytesPerSample)->Arg(100'000)->Arg(2'600'000)->Unit(benchmark::kMillisecond);
 
 // A journal left on disk, written once.
 const QString& LongJournal() {

@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstring>
 #include <system_error>
+#include <utility>
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -200,6 +201,50 @@ int OpenAbandoned(const QString& path) {
   return fd;
 }
 
+// Copies `size` bytes at `offset` from one file to the same place in
+// another, a block at a time, in the kernel where it can; keepOn() is asked
+// before each block. 0, the errno, or -1 when keepOn() said to stop.
+template <class F>
+int CopyRange(const TJournalOptions& options, int from, int to, std::uint64_t offset,
+              std::uint64_t size, F keepOn) {
+  constexpr std::size_t kBlock = std::size_t{8} << 20;
+  bool inKernel = !options.Write;  // a test's writer must see every byte
+  std::vector<unsigned char> buf;
+  std::uint64_t done = 0;
+  while (done < size) {
+    if (!keepOn())
+      return -1;
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, kBlock));
+    const off_t at = static_cast<off_t>(offset + done);
+    if (inKernel) {
+      loff_t in = at, out = at;
+      const ssize_t c = ::copy_file_range(from, &in, to, &out, n, 0);
+      if (c > 0) {
+        done += static_cast<std::uint64_t>(c);
+        continue;
+      }
+      if (c < 0 && errno == EINTR)
+        continue;
+      if (c == 0)
+        return EIO;  // the source ended early
+      if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return errno;
+      inKernel = false;  // not here: through memory
+    }
+    buf.resize(std::min<std::size_t>(n, std::size_t{1} << 20));
+    ssize_t got;
+    do {
+      got = ::pread(from, buf.data(), buf.size(), at);
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0)
+      return got < 0 ? errno : EIO;
+    if (const int e = WriteAll(options, to, buf.data(), static_cast<std::size_t>(got), at))
+      return e;
+    done += static_cast<std::uint64_t>(got);
+  }
+  return 0;
+}
+
 }  // namespace
 
 TRecordJournal::TRecordJournal(QString folder, TJournalOptions options)
@@ -216,9 +261,9 @@ TRecordJournal::~TRecordJournal() {
   if (FWriter.joinable())
     FWriter.join();
   std::lock_guard io(FIoMutex);
-  WriteOut(true);
+  WriteOut(true, false);
   if (FFd >= 0)
-    ::close(FFd);  // releases the lock; the file stays for the next start
+    ::close(FFd);  // releases the lock; a named file stays for the next start
 }
 
 void TRecordJournal::SetOnWriteError(std::function<void(const QString&)> callback) {
@@ -230,7 +275,7 @@ void TRecordJournal::Append(double time, double value) {
   std::lock_guard lock(FMutex);
   if (FFailed || FClosed)
     return;
-  FAll.push_back({time, value});
+  FTail.push_back({time, value});
   FUnsaved = true;
 }
 
@@ -252,8 +297,8 @@ void TRecordJournal::ResetTo(std::deque<TSample> samples) {
     std::lock_guard lock(FMutex);
     if (FClosed)
       return;
-    FAll.swap(samples);
-    FWritten = 0;
+    FTail.swap(samples);
+    FStored = 0;
     ++FGeneration;
     FRewrite = true;
     FFailed = false;
@@ -270,13 +315,18 @@ void TRecordJournal::Flush() {
 
 void TRecordJournal::MarkSaved() {
   {
-    // Said before waiting for the file: a writer busy with a big record
-    // (a file just loaded) gives up after its current batch.
+    // Said before waiting for the disk: a writer busy with a big record (a
+    // file just loaded, a copy) steps aside after its current batch.
     std::lock_guard lock(FMutex);
     FUnsaved = false;
+    ++FSaveWaiting;
   }
   std::lock_guard io(FIoMutex);
-  RemoveFile();
+  {
+    std::lock_guard lock(FMutex);
+    --FSaveWaiting;
+  }
+  UnlinkName();
 }
 
 void TRecordJournal::WriteSoon() {
@@ -305,7 +355,9 @@ void TRecordJournal::Close() {
     FStop = true;
     FClosed = true;
     FUnsaved = false;
-    FAll.swap(old);
+    FTail.swap(old);
+    FStored = 0;
+    ++FGeneration;
   }
   FWake.notify_all();
   old = {};
@@ -338,121 +390,160 @@ void TRecordJournal::WriterLoop() {
     FKick = false;
     next = std::chrono::steady_clock::now() + period;
     lock.unlock();
+    bool done;
     {
       std::lock_guard io(FIoMutex);
-      WriteOut(true);
+      done = WriteOut(true);
     }
     lock.lock();
+    // Stepped aside for a MarkSaved: the rest soon after, not a period later.
+    if (!done)
+      next = std::min(next, std::chrono::steady_clock::now() + std::chrono::milliseconds(1));
   }
 }
 
-void TRecordJournal::WriteOut(bool sync) {
+bool TRecordJournal::WriteOut(bool sync, bool keepSaved) {
   // Touched before the data lock is taken: page faults of a fresh buffer
   // must not make Append wait.
   std::vector<TSample> batch(kBatch);
-  std::size_t count = 0;
   std::vector<unsigned char> buf;
-  bool wrote = false;
+  bool wrote = false;  // into a named file, which then needs the sync
   for (;;) {
     std::uint64_t generation = 0;
-    std::size_t from = 0;
-    bool drop = false, rewrite = false;
+    std::size_t from = 0, count = 0;
+    bool unsaved = false, rewrite = false, empty = false;
     {
       std::lock_guard lock(FMutex);
       if (FFailed)
-        return;
-      if (!FUnsaved || FAll.empty()) {
-        if (FFd < 0)
-          break;
-        drop = true;  // nothing unsaved to keep, e.g. Reset({}) of an unsaved record
-      } else if (FRewrite) {
+        return true;
+      unsaved = FUnsaved;
+      if (FRewrite) {
         FRewrite = false;
         rewrite = FFd >= 0;  // a Reset: what the file holds is void
       }
-      if (!drop && !rewrite) {
-        generation = FGeneration;
-        from = FWritten;
-        const std::size_t n = std::min(FAll.size() - from, kBatch);
-        if (n == 0)
-          break;
-        const auto first = FAll.begin() + static_cast<std::ptrdiff_t>(from);
-        std::copy(first, first + static_cast<std::ptrdiff_t>(n), batch.begin());
-        count = n;
+      empty = FStored == 0 && FTail.empty();
+      if (!unsaved && !rewrite && !FTail.empty()) {
+        // Samples of a saved record go to the file only to leave memory.
+        if (FSaveWaiting > 0)
+          return false;
+        if (!keepSaved)
+          return true;
+      }
+      generation = FGeneration;
+      from = FStored;
+      if (!rewrite && !empty) {
+        count = std::min(FTail.size(), kBatch);
+        std::copy_n(FTail.begin(), count, batch.begin());
       }
     }
     if (rewrite) {
       // Outside the data lock: cutting a big file back takes a while.
       if (::ftruncate(FFd, static_cast<off_t>(kHeader)) != 0)
-        drop = true;  // cannot cut it back: start a new file
-      std::lock_guard lock(FMutex);
-      FWritten = 0;
-    }
-    if (drop) {
-      RemoveFile();
-      std::lock_guard lock(FMutex);
-      if (!FUnsaved || FAll.empty())
-        return;
+        RemoveFile();  // cannot cut it back: start a new file
       continue;
     }
-    if (rewrite)
+    if (empty) {
+      RemoveFile();  // nothing to keep, e.g. Reset({}) of an unsaved record
+      break;
+    }
+    if (!unsaved) {
+      UnlinkName();
+    } else if (FPath.isEmpty()) {
+      // An unsaved record has a name on disk that holds all of it.
+      const TOpen opened = OpenNamed(generation, from);
+      if (opened == TOpen::Failed)
+        return true;
+      wrote = wrote || opened == TOpen::Done;
       continue;
+    }
+    if (count == 0)
+      break;
+    if (FFd < 0 && !OpenUnnamed())
+      return true;
     // Encoded outside the lock: Append must not wait for the checksums.
     buf.resize(count * kEntry);
     for (std::size_t i = 0; i < count; ++i)
       EncodeEntry(batch[i], buf.data() + i * kEntry);
-    if (FFd < 0) {
-      if (!OpenFile())
-        return;
-      if (from != 0)
-        continue;  // a new file holds the whole record: start over from 0
-    }
     const int error = WriteAll(FOptions, FFd, buf.data(), buf.size(),
                                static_cast<off_t>(kHeader + from * kEntry));
     if (error != 0) {
       Fail(error);
-      return;
+      return true;
     }
-    wrote = true;
-    std::lock_guard lock(FMutex);
-    if (FGeneration == generation && FWritten == from)
-      FWritten = from + count;
+    wrote = wrote || !FPath.isEmpty();
+    bool drained = false;
+    {
+      std::lock_guard lock(FMutex);
+      if (FGeneration == generation && FStored == from) {
+        FStored = from + count;
+        FTail.erase(FTail.begin(), FTail.begin() + static_cast<std::ptrdiff_t>(count));
+        FDrained += count;
+        drained = FTail.empty() && FDrained >= kBatch;
+      }
+    }
+    if (drained) {
+      // A deque keeps the map of its longest length: after a big record
+      // went out, a fresh one, made and freed outside the lock.
+      std::deque<TSample> fresh;
+      {
+        std::lock_guard lock(FMutex);
+        if (FTail.empty()) {
+          FTail.swap(fresh);
+          FDrained = 0;
+        }
+      }
+    }
   }
-  if (wrote && sync && FFd >= 0 && ::fdatasync(FFd) != 0 && errno != EINVAL)
+  if (wrote && sync && FFd >= 0 && !FPath.isEmpty() && ::fdatasync(FFd) != 0 && errno != EINVAL)
     Fail(errno);
+  return true;
 }
 
-bool TRecordJournal::OpenFile() {
-  if (!QDir().mkpath(FFolder)) {
-    Fail(EACCES);
-    return false;
-  }
+QString TRecordJournal::BaseName() const {
   const QString owner = FOptions.Owner.isEmpty()
                             ? QString::number(QCoreApplication::applicationPid())
                             : FOptions.Owner;
+  return QDir(FFolder).filePath(QStringLiteral("record-") + owner);
+}
+
+TRecordJournal::TOpen TRecordJournal::OpenNamed(std::uint64_t generation, std::size_t count) {
+  if (!QDir().mkpath(FFolder)) {
+    Fail(EACCES);
+    return TOpen::Failed;
+  }
   // Built under a temporary name and locked before it gets its real one, so
   // a program starting meanwhile never takes it for an abandoned journal.
-  const QString base = QDir(FFolder).filePath(QStringLiteral("record-") + owner);
+  const QString base = BaseName();
   const QByteArray temp = QFile::encodeName(base + QStringLiteral(".journal.new"));
   ::unlink(temp.constData());
-  const int fd = ::open(temp.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) {
+  TFd fd(::open(temp.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (fd.Fd < 0) {
     Fail(errno);
-    return false;
+    return TOpen::Failed;
   }
   const auto head = Header();
-  const int error = ::flock(fd, LOCK_EX | LOCK_NB) != 0
-                        ? errno
-                        : WriteAll(FOptions, fd, head.data(), head.size(), 0);
+  int error = ::flock(fd.Fd, LOCK_EX | LOCK_NB) != 0
+                  ? errno
+                  : WriteAll(FOptions, fd.Fd, head.data(), head.size(), 0);
+  if (error == 0 && count > 0) {
+    // The saved part of the record, from the file that kept it; given up
+    // when the record is saved or replaced meanwhile.
+    error = CopyRange(FOptions, FFd, fd.Fd, kHeader, std::uint64_t{count} * kEntry, [&] {
+      std::lock_guard lock(FMutex);
+      return FUnsaved && FGeneration == generation;
+    });
+  }
   if (error != 0) {
-    ::close(fd);
     ::unlink(temp.constData());
+    if (error < 0)
+      return TOpen::Again;
     Fail(error);
-    return false;
+    return TOpen::Failed;
   }
   // An earlier program with the same id may have left its journal: keep it.
+  QString path;
   for (int n = 1;; ++n) {
-    const QString path =
-        base + (n == 1 ? QString() : QStringLiteral("-%1").arg(n)) + QStringLiteral(".journal");
+    path = base + (n == 1 ? QString() : QStringLiteral("-%1").arg(n)) + QStringLiteral(".journal");
     const QByteArray name = QFile::encodeName(path);
     int done =
         ::renameat2(AT_FDCWD, temp.constData(), AT_FDCWD, name.constData(), RENAME_NOREPLACE);
@@ -462,37 +553,74 @@ bool TRecordJournal::OpenFile() {
       if (done == 0)
         ::unlink(temp.constData());
     }
-    if (done == 0) {
-      FFd = fd;
-      FPath = path;
+    if (done == 0)
       break;
-    }
     if (errno != EEXIST || n > 1000) {
       const int e = errno;
-      ::close(fd);
       ::unlink(temp.constData());
       Fail(e);
-      return false;
+      return TOpen::Failed;
     }
   }
   const QByteArray dir = QFile::encodeName(FFolder);
   TFd d(::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (d.Fd >= 0)
     ::fsync(d.Fd);  // the name survives a power cut too
-  std::lock_guard lock(FMutex);
-  FWritten = 0;
+  if (FFd >= 0)
+    ::close(FFd);  // the unnamed copy: its content is in the new file now
+  FFd = std::exchange(fd.Fd, -1);
+  FPath = path;
+  return TOpen::Done;
+}
+
+bool TRecordJournal::OpenUnnamed() {
+  if (!QDir().mkpath(FFolder)) {
+    Fail(EACCES);
+    return false;
+  }
+  // Beside the journal, so that the copy into a named one stays within the
+  // file system (and its quota).
+  const QByteArray dir = QFile::encodeName(FFolder);
+  int fd = ::open(dir.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    // A file system without unnamed files: a name for a moment.
+    const QByteArray temp = QFile::encodeName(BaseName() + QStringLiteral(".journal.tmp"));
+    ::unlink(temp.constData());
+    fd = ::open(temp.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0)
+      ::unlink(temp.constData());
+  }
+  if (fd < 0) {
+    Fail(errno);
+    return false;
+  }
+  // The same layout as a journal, so its entries copy to the same place.
+  const auto head = Header();
+  const int error = WriteAll(FOptions, fd, head.data(), head.size(), 0);
+  if (error != 0) {
+    ::close(fd);
+    Fail(error);
+    return false;
+  }
+  FFd = fd;
+  FPath.clear();
   return true;
 }
 
-void TRecordJournal::RemoveFile() {
-  if (FFd < 0)
+void TRecordJournal::UnlinkName() {
+  if (FPath.isEmpty())
     return;
   ::unlink(QFile::encodeName(FPath).constData());
-  ::close(FFd);
-  FFd = -1;
   FPath.clear();
+}
+
+void TRecordJournal::RemoveFile() {
+  UnlinkName();
+  if (FFd >= 0)
+    ::close(FFd);
+  FFd = -1;
   std::lock_guard lock(FMutex);
-  FWritten = 0;
+  FStored = 0;
 }
 
 void TRecordJournal::Fail(int error) {
@@ -501,9 +629,14 @@ void TRecordJournal::Fail(int error) {
     std::lock_guard lock(FMutex);
     FFailed = true;
     // The record itself is still in the window; the journal lets go of its
-    // copy rather than grow without a file behind it.
-    FAll.swap(copy);
-    FWritten = 0;
+    // samples rather than grow without a file behind them.
+    FTail.swap(copy);
+    FStored = 0;
+    ++FGeneration;
+  }
+  if (FFd >= 0 && FPath.isEmpty()) {
+    ::close(FFd);  // an unnamed file is of no use now
+    FFd = -1;
   }
   copy = {};  // freed outside the lock: Append must not wait for it
   if (FOnWriteError)

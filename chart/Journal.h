@@ -14,6 +14,14 @@
 // The journal exists on disk exactly while the record holds unsaved samples
 // (give or take the writer's delay): Append makes the record unsaved,
 // MarkSaved makes it saved and removes the file, Close removes it for good.
+//
+// Memory holds only the samples not written yet (a period's worth while
+// recording). The file holds the rest, also while the record is saved: its
+// name goes but the descriptor stays open (or, for a record that was saved
+// before it was ever written, an unnamed file takes it). When the record
+// becomes unsaved again the writer copies that content into a new named
+// file (in the kernel where it can), so the window's record is never held
+// twice in memory.
 #include "chart/Record.h"
 
 #include <QString>
@@ -78,14 +86,15 @@ class TRecordJournal {
   void Reset(std::vector<TSample> samples);
   void Reset(const TMeasurementRecord& record);
   // Writes everything appended so far and fdatasyncs before returning (the
-  // wait is one write of at most a period's samples).
+  // wait is one write of at most a period's samples, and the copy of the
+  // saved part when recording went on after a save).
   void Flush();
   // Has the writer thread write and sync now instead of at its next period;
   // returns at once.
   void WriteSoon();
-  // The record holds no unsaved samples: the file is removed before this
-  // returns (a writer busy with a big Reset gives up after its current
-  // batch); further appends recreate it with the whole record.
+  // The record holds no unsaved samples: the file's name is removed before
+  // this returns (a writer busy with a big Reset or a copy steps aside after
+  // its current batch); further appends recreate it with the whole record.
   void MarkSaved();
   // The samples it describes are unsaved (a restored record): they are
   // written out by the next write.
@@ -108,12 +117,22 @@ class TRecordJournal {
   static constexpr std::size_t kEntrySize = 24;
 
  private:
+  enum class TOpen { Done, Failed, Again };
+
   void ResetTo(std::deque<TSample> samples);
   void WriterLoop();
-  void WriteOut(bool sync);  // FIoMutex held
-  bool OpenFile();           // FIoMutex held
-  void RemoveFile();         // FIoMutex held
-  void Fail(int error);      // FIoMutex held
+  // Writes what is pending; false when it stepped aside for a MarkSaved with
+  // samples left. Without keepSaved (the destructor) the samples of a saved
+  // record are not written: the unnamed file goes anyway. FIoMutex held by
+  // all of these.
+  bool WriteOut(bool sync, bool keepSaved = true);
+  // A new named file holding the first `count` entries of the current one.
+  TOpen OpenNamed(std::uint64_t generation, std::size_t count);
+  bool OpenUnnamed();
+  void UnlinkName();
+  QString BaseName() const;  // the folder and "record-<owner>"
+  void RemoveFile();
+  void Fail(int error);
 
   const QString FFolder;
   const TJournalOptions FOptions;
@@ -122,13 +141,16 @@ class TRecordJournal {
   // Lock order: FIoMutex, then FMutex. Append takes FMutex only.
   mutable std::mutex FIoMutex;
   int FFd = -1;
-  QString FPath;
+  QString FPath;  // FFd's name; empty while it has none (a saved record)
 
   mutable std::mutex FMutex;
   std::condition_variable FWake;
-  std::deque<TSample> FAll;       // the record as the window holds it
-  std::size_t FWritten = 0;       // leading samples of FAll already in the file
+  // The record as the window holds it: FStored entries in FFd, then FTail.
+  std::size_t FStored = 0;
+  std::deque<TSample> FTail;
+  std::size_t FDrained = 0;       // samples taken from FTail since it was made
   std::uint64_t FGeneration = 0;  // bumped by Reset: a write in flight is void
+  int FSaveWaiting = 0;           // MarkSaved calls waiting for FIoMutex
   bool FRewrite = false;
   bool FUnsaved = false;
   bool FFailed = false;

@@ -494,6 +494,84 @@ TEST_F(JournalTest, AppendsWhileTheWriterRunsEndAsTheRecord) {
   ExpectSameBits(OnDisk(j.Path()), record);
 }
 
+// After a save the file keeps the record without a name, and recording on
+// copies it into a named one: in the kernel, or through a writer standing in
+// for pwrite (short writes too). A crash then finds the whole record.
+TEST_F(JournalTest, SavedSamplesComeBackWhenRecordingGoesOn) {
+  for (const bool inKernel : {true, false}) {
+    SCOPED_TRACE(inKernel ? "in the kernel" : "through the writer");
+    TJournalOptions o = Options(QStringLiteral("a"));
+    if (!inKernel)
+      o.Write = [](int fd, const void* data, std::size_t size, off_t at) {
+        return ::pwrite(fd, data, std::min<std::size_t>(size, 1000), at);
+      };
+    auto j = std::make_unique<TRecordJournal>(Dir.path(), o);
+    std::vector<TSample> all = Ramp(100'000);  // several batches and copy blocks
+    AppendAll(*j, all);
+    j->Flush();
+    j->MarkSaved();
+    EXPECT_TRUE(Files().isEmpty());
+    auto more = [&](std::size_t n) {
+      const std::vector<TSample> next = Ramp(n, double(all.size()));
+      AppendAll(*j, next);
+      all.insert(all.end(), next.begin(), next.end());
+      j->Flush();
+      EXPECT_EQ(Files(), QStringList{QStringLiteral("record-a.journal")});
+      ExpectSameBits(OnDisk(j->Path()), all);
+    };
+    more(3);
+    j->MarkSaved();  // saved twice over
+    j->Flush();
+    more(2);
+
+    // A loaded file: saved before it was ever written.
+    all = Ramp(20'000, 7);
+    j->Reset(all);
+    j->MarkSaved();
+    j->Flush();
+    EXPECT_TRUE(Files().isEmpty());
+    more(1);
+
+    j.reset();  // as a crash would end it
+    const std::vector<TJournalFound> found = TRecordJournal::FindAbandoned(Dir.path());
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].Count, all.size());
+    ASSERT_TRUE(TRecordJournal::Discard(found[0].Path));
+  }
+}
+
+TEST_F(JournalTest, DiskFullWhileCopyingTheSavedSamplesIsReported) {
+  std::atomic<bool> full{false};
+  TJournalOptions o = Options(QStringLiteral("a"));
+  o.Write = [&](int fd, const void* data, std::size_t size, off_t at) -> ssize_t {
+    if (full && at >= off_t(TRecordJournal::kHeaderSize)) {  // a new file's header still goes
+      errno = ENOSPC;
+      return -1;
+    }
+    return ::pwrite(fd, data, size, at);
+  };
+  std::vector<QString> reports;
+  TRecordJournal j(Dir.path(), o);
+  j.SetOnWriteError([&](const QString& text) { reports.push_back(text); });
+  AppendAll(j, Ramp(1000));
+  j.Flush();
+  j.MarkSaved();
+  full = true;
+  j.Append(1.0, 1.0);
+  j.Flush();
+  EXPECT_TRUE(j.Failed());
+  EXPECT_EQ(reports, std::vector<QString>{
+                         QStringLiteral("Не удалось записать журнал записи: нет места на диске")});
+  EXPECT_TRUE(Files().isEmpty());  // neither a part of the copy nor its temporary name
+  EXPECT_TRUE(j.Path().isEmpty());
+
+  full = false;
+  j.Reset(Ramp(4));
+  j.Flush();
+  ExpectSameBits(OnDisk(j.Path()), Ramp(4));
+  EXPECT_EQ(reports.size(), 1u);
+}
+
 TEST(RestoreQuestion, CountsInRussianAndHoursPastADay) {
   const double t = (2 * 3600 + 3 * 60 + 4) / 86400.0;
   EXPECT_EQ(
