@@ -228,17 +228,16 @@ class TestSoak : public QObject {
       QVERIFY2(
           double(record) <= recordBudget * double(n) + 256.0 * 1024 + 4096,
           qPrintable(QStringLiteral("record holds %1 bytes for %2 samples").arg(record).arg(n)));
-      // Everything the window keeps per sample: the record as above and the
-      // values list's row header (8 bytes a row, up to three times that while
-      // its list grows by doubling). The crash journal holds only the samples
-      // not written yet (its file keeps the rest), the values list formats its
-      // lines on demand and the chart draws a few vertices per pixel column,
-      // so they add nothing. 48 bytes leaves room for a chunk of the record
-      // just begun; a line of text, an event or a drawing kept per sample
-      // would exceed it. Measured over at least half a day, so that single
-      // allocations average out.
+      // Everything the window keeps per sample is the record as above. The
+      // crash journal holds only the samples not written yet (its file keeps
+      // the rest), the values list formats its lines on demand and keeps no
+      // state per row, the chart draws a few vertices per pixel column, so
+      // they add nothing. 24 bytes leaves room for a chunk of the record just
+      // begun; a second copy of the samples, a line of text, an event or a
+      // drawing kept per sample would exceed it. Measured over at least half
+      // a day, so that single allocations average out.
       if (n - firstCheckpoint >= kSamplesPerDay / 2) {
-        QVERIFY2(perSample <= 48.0,
+        QVERIFY2(perSample <= 24.0,
                  qPrintable(QStringLiteral("the heap grew by %1 bytes a sample").arg(perSample)));
       }
       QCOMPARE(w.ValuesModel()->rowCount(), int(n));
