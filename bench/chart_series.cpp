@@ -8,10 +8,13 @@
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <QApplication>
+#include <QMouseEvent>
+#include <QWheelEvent>
 
 #include <cmath>
 #include <map>
 #include <memory>
+#include <optional>
 
 namespace calorix {
 namespace {
@@ -84,6 +87,111 @@ void BM_AppendAndReplotWholeRecord(benchmark::State& state) {
 }
 BENCHMARK(BM_AppendAndReplotWholeRecord)->Arg(10'000'000)->Unit(benchmark::kMillisecond);
 
+// Views of a 10 M record (about 116 days): the whole record, a day, an hour
+// and a quarter of an hour in the middle, and a month panned half past the
+// start of the record.
+constexpr std::size_t kLong = 10'000'000;
+constexpr double kDay = 1.0, kHour = 1.0 / 24;
+TAxisRange MiddleView(double width) {
+  const double middle = double(kLong) * kSec / 2;
+  return {middle - width / 2, middle + width / 2};
+}
+
+void BM_ViewReplot(benchmark::State& state, std::optional<TAxisRange> view) {
+  TPlot plot(RecordOf(kLong));
+  if (view)
+    plot.Chart.SetBottomRange(*view);
+  else
+    plot.Chart.SetBottomAutomatic(true);
+  for (auto _ : state)
+    plot.Replot();
+}
+BENCHMARK_CAPTURE(BM_ViewReplot, whole, std::nullopt)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ViewReplot, day, MiddleView(kDay))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ViewReplot, hour, MiddleView(kHour))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ViewReplot, frame, MiddleView(FrameLengths[1]))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ViewReplot, panned, TAxisRange{-15 * kDay, 15 * kDay})
+    ->Unit(benchmark::kMillisecond);
+
+// Runs what the event loop does after an input event: the chart's queued
+// replot, then the widget showing the new picture.
+void ReplotQueued(benchmark::State& state, TPlot& plot, int& replots) {
+  const int before = replots;
+  QApplication::processEvents();
+  plot.Chart.repaint();
+  if (replots == before)
+    state.SkipWithError("the event queued no replot");
+}
+
+// One wheel notch over the middle of the plot through the chart's own
+// handler, and the replot it queues: eight notches in, eight out, again.
+void BM_WheelZoomStep(benchmark::State& state, std::optional<TAxisRange> view) {
+  TPlot plot(RecordOf(kLong));
+  if (view)
+    plot.Chart.SetBottomRange(*view);
+  else
+    plot.Chart.SetBottomAutomatic(true);
+  int replots = 0;
+  QObject::connect(&plot.Chart, &QCustomPlot::afterReplot, [&] { ++replots; });
+  plot.Replot();
+  const QPointF at = plot.Chart.axisRect()->rect().center();
+  int step = 0;
+  for (auto _ : state) {
+    const int notch = step++ % 16 < 8 ? 1 : -1;
+    QWheelEvent e(at, plot.Chart.mapToGlobal(at), {}, {0, 120 * notch}, Qt::NoButton,
+                  Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&plot.Chart, &e);
+    ReplotQueued(state, plot, replots);
+  }
+}
+BENCHMARK_CAPTURE(BM_WheelZoomStep, whole, std::nullopt)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_WheelZoomStep, day, MiddleView(kDay))->Unit(benchmark::kMillisecond);
+
+// One mouse move of a left-button drag through the chart's own handler and
+// the replot it queues: 50 moves of 10 px to the right, 50 back, again.
+void BM_DragPanStep(benchmark::State& state, TAxisRange view) {
+  TPlot plot(RecordOf(kLong));
+  plot.Chart.SetBottomRange(view);
+  int replots = 0;
+  QObject::connect(&plot.Chart, &QCustomPlot::afterReplot, [&] { ++replots; });
+  plot.Replot();
+  auto send = [&](QEvent::Type type, QPointF at) {
+    QMouseEvent e(type, at, plot.Chart.mapToGlobal(at),
+                  type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, Qt::LeftButton,
+                  Qt::NoModifier);
+    QApplication::sendEvent(&plot.Chart, &e);
+  };
+  QPointF at = plot.Chart.axisRect()->rect().center() - QPointF(250, 0);
+  send(QEvent::MouseButtonPress, at);
+  int step = 0;
+  for (auto _ : state) {
+    at += QPointF(step++ % 100 < 50 ? 10 : -10, 0);
+    send(QEvent::MouseMove, at);
+    ReplotQueued(state, plot, replots);
+  }
+  send(QEvent::MouseButtonRelease, at);
+}
+BENCHMARK_CAPTURE(BM_DragPanStep, month, MiddleView(30 * kDay))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_DragPanStep, day, MiddleView(kDay))->Unit(benchmark::kMillisecond);
+
+// The figures of a marked range as the window gets them: the bounds of the
+// range in the record, then its statistics.
+void BM_RangeStats(benchmark::State& state, double from, double to) {
+  const auto record = RecordOf(kLong);
+  const double length = record->Length();
+  std::size_t count = 0;
+  for (auto _ : state) {
+    const TRangeStats s =
+        record->Stats(record->LowerBound(from * length), record->UpperBound(to * length));
+    benchmark::DoNotOptimize(s);
+    count = s.Count;
+  }
+  state.counters["samples"] = double(count);
+}
+BENCHMARK_CAPTURE(BM_RangeStats, whole, 0.0, 1.0)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_RangeStats, middle, 0.3137, 0.6071)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_RangeStats, tiny, 0.5, 0.5 + 7e-7)->Unit(benchmark::kMicrosecond);
+
 // The baseline: QCustomPlot's own graph over the same samples.
 void BM_QCPGraphReplot(benchmark::State& state) {
   const auto n = std::size_t(state.range(0));
@@ -118,8 +226,12 @@ BENCHMARK(BM_QCPGraphReplot)
     ->Args({10'000'000, 1})
     ->Unit(benchmark::kMillisecond);
 
+// The heap in use: chunks from the arenas and the large ones malloc maps on
+// its own (which of the two a block of the record lands in depends on what
+// ran before).
 std::size_t HeapInUse() {
-  return mallinfo2().uordblks;
+  const struct mallinfo2 m = mallinfo2();
+  return m.uordblks + m.hblkhd;
 }
 
 // Bytes per sample: the record with its levels, the values model and the
