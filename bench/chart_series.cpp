@@ -12,6 +12,7 @@
 #include <QWheelEvent>
 
 #include <cmath>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
@@ -174,10 +175,25 @@ void BM_DragPanStep(benchmark::State& state, TAxisRange view) {
 BENCHMARK_CAPTURE(BM_DragPanStep, month, MiddleView(30 * kDay))->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_DragPanStep, day, MiddleView(kDay))->Unit(benchmark::kMillisecond);
 
+// The long record with sensor faults: a minute of infinities in the middle
+// and a few single ones.
+std::shared_ptr<TMeasurementRecord> RecordWithFaults() {
+  static std::shared_ptr<TMeasurementRecord> r;
+  if (!r) {
+    r = std::make_shared<TMeasurementRecord>();
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    for (std::size_t i = 0; i < kLong; ++i) {
+      const bool fault = (i >= kLong / 2 && i < kLong / 2 + 60) || i % 1'234'567 == 1000;
+      r->Add(double(i) * kSec, fault ? (i % 2 ? inf : -inf) : Temperature(i));
+    }
+  }
+  return r;
+}
+
 // The figures of a marked range as the window gets them: the bounds of the
 // range in the record, then its statistics.
-void BM_RangeStats(benchmark::State& state, double from, double to) {
-  const auto record = RecordOf(kLong);
+void BM_RangeStats(benchmark::State& state, double from, double to, bool faults) {
+  const auto record = faults ? RecordWithFaults() : RecordOf(kLong);
   const double length = record->Length();
   std::size_t count = 0;
   for (auto _ : state) {
@@ -188,9 +204,12 @@ void BM_RangeStats(benchmark::State& state, double from, double to) {
   }
   state.counters["samples"] = double(count);
 }
-BENCHMARK_CAPTURE(BM_RangeStats, whole, 0.0, 1.0)->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_RangeStats, middle, 0.3137, 0.6071)->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_RangeStats, tiny, 0.5, 0.5 + 7e-7)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_RangeStats, whole, 0.0, 1.0, false)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_RangeStats, middle, 0.3137, 0.6071, false)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_RangeStats, tiny, 0.5, 0.5 + 7e-7, false)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_RangeStats, faults_whole, 0.0, 1.0, true)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_RangeStats, faults_middle, 0.3137, 0.6071, true)
+    ->Unit(benchmark::kMicrosecond);
 
 // The baseline: QCustomPlot's own graph over the same samples.
 void BM_QCPGraphReplot(benchmark::State& state) {

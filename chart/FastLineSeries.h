@@ -41,10 +41,18 @@ class TFastLineSeries final : public QCPAbstractPlottable {
   void drawLegendIcon(QCPPainter* painter, const QRectF& rect) const override;
 
  private:
+  // A thinned curve on screen: bands of whole pixels.
+  void DrawBands(QCPPainter* painter);
+
+ private:
   std::shared_ptr<const TMeasurementRecord> FRecord;
   // Kept between drawings to reuse their memory.
   TLinePath FPath;
-  QVector<QPointF> FPoints;
+  TPixelBands FBands;
+  QVector<QLineF> FLines;
+  QVector<QPointF> FDots;
+  QVector<QPoint> FOutline;
+  QVector<QRect> FRects;
 };
 
 }  // namespace calorix

@@ -137,6 +137,51 @@ double DistanceToSegment(double px, double py, const TPathPoint& a, const TPathP
   return std::sqrt(cx * cx + cy * cy);
 }
 
+// First index in [lo, hi) whose time is >= key, hi when none. Samples are
+// mostly evenly spaced, so a guess by interpolation over the range is
+// close; a search galloping out from it settles the rest in a few steps,
+// and never takes more than twice the steps of a binary search.
+std::size_t LowerBoundIn(const TMeasurementRecord& r, double key, std::size_t lo, std::size_t hi) {
+  if (lo >= hi || !(r[lo].Time < key))
+    return lo;
+  if (r[hi - 1].Time < key)
+    return hi;
+  // Now r[lo] < key <= r[hi - 1]: the answer is in (lo, hi - 1].
+  const double t0 = r[lo].Time, t1 = r[hi - 1].Time;
+  const double share = (key - t0) / (t1 - t0);
+  std::size_t guess = lo + std::size_t(std::clamp(share, 0.0, 1.0) * double(hi - 1 - lo));
+  guess = std::clamp(guess, lo + 1, hi - 1);
+  // Bracket: r[below] < key <= r[above].
+  std::size_t below = lo, above = hi - 1;
+  if (r[guess].Time < key) {
+    below = guess;
+    for (std::size_t step = 1; below + step < above; step *= 2) {
+      if (!(r[below + step].Time < key)) {
+        above = below + step;
+        break;
+      }
+      below += step;
+    }
+  } else {
+    above = guess;
+    for (std::size_t step = 1; above - step > below; step *= 2) {
+      if (r[above - step].Time < key) {
+        below = above - step;
+        break;
+      }
+      above -= step;
+    }
+  }
+  while (above - below > 1) {
+    const std::size_t mid = below + (above - below) / 2;
+    if (r[mid].Time < key)
+      below = mid;
+    else
+      above = mid;
+  }
+  return above;
+}
+
 }  // namespace
 
 double TCurveView::X(double key) const {
@@ -197,7 +242,7 @@ void BuildLinePath(const TMeasurementRecord& record, const TCurveView& view, TLi
     const std::size_t end =
         c + 1 == columns
             ? inLast
-            : std::max(begin, record.LowerBound(view.KeyLower + double(c + 1) * keyStep));
+            : LowerBoundIn(record, view.KeyLower + double(c + 1) * keyStep, begin, inLast);
     if (end > begin) {
       const double x = view.X(view.KeyLower + (double(c) + 0.5) * keyStep);
       const double entry = record[begin].Value, exit = record[end - 1].Value;
@@ -222,6 +267,66 @@ void BuildLinePath(const TMeasurementRecord& record, const TCurveView& view, TLi
   }
   if (range.Last > inLast)
     addSample(range.Last - 1);
+}
+
+void BuildPixelBands(const TLinePath& path, double halfWidth, TPixelBands& bands) {
+  bands.Columns.clear();
+  bands.Starts.clear();
+  bands.Lines.clear();
+  const double h = std::max(halfWidth, 0.5);
+  // Pixels whose centre lies in (a, b], at least one (the rule the raster
+  // engine fills a stroke by).
+  auto pixels = [](double a, double b) {
+    const int first = int(std::floor(a - 0.5)) + 1;
+    return std::pair{first, std::max(first + 1, int(std::floor(b - 0.5)) + 1)};
+  };
+  const auto& p = path.Points;
+  for (std::size_t i = 0; i < path.PolylineCount(); ++i) {
+    const std::size_t begin = path.Starts[i], end = path.PolylineEnd(i);
+    // Runs in ascending x, whichever way the axis runs.
+    const bool descending = p[end - 1].X < p[begin].X;
+    std::size_t previousEnd = 0;  // the vertex ending the previous run
+    bool open = false;
+    for (std::size_t n = 0; n < end - begin;) {
+      auto at = [&](std::size_t m) { return descending ? end - 1 - m : begin + m; };
+      const double x = p[at(n)].X;
+      double top = p[at(n)].Y, bottom = top;
+      std::size_t runEnd = n + 1;
+      for (; runEnd < end - begin && p[at(runEnd)].X == x; ++runEnd) {
+        top = std::min(top, p[at(runEnd)].Y);
+        bottom = std::max(bottom, p[at(runEnd)].Y);
+      }
+      // Across: the line's width. Down: the span itself, and the line's
+      // width around the first and last vertex, where the lines from the
+      // neighbouring columns arrive.
+      const double first = p[at(n)].Y, last = p[at(runEnd - 1)].Y;
+      const auto [left, right] = pixels(x - h, x + h);
+      const auto [rowTop, rowBottom] =
+          pixels(std::min({top, first - h, last - h}), std::max({bottom, first + h, last + h}));
+      if (open && left > bands.Columns.back().X) {
+        bands.Lines.push_back(p[previousEnd]);
+        bands.Lines.push_back(p[at(n)]);
+        open = false;
+      }
+      if (!open) {
+        bands.Starts.push_back(bands.Columns.size());
+        open = true;
+      }
+      for (int q = left; q < right; ++q) {
+        const int lastX =
+            bands.Columns.size() > bands.Starts.back() ? bands.Columns.back().X : q - 1;
+        if (q <= lastX) {
+          auto& c = bands.Columns[bands.Columns.size() - 1 - std::size_t(lastX - q)];
+          c.Top = std::min(c.Top, rowTop);
+          c.Bottom = std::max(c.Bottom, rowBottom);
+        } else {
+          bands.Columns.push_back({q, rowTop, rowBottom});
+        }
+      }
+      previousEnd = at(runEnd - 1);
+      n = runEnd;
+    }
+  }
 }
 
 std::optional<std::size_t> PointNear(const TMeasurementRecord& record, const TCurveView& view,

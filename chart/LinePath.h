@@ -69,6 +69,33 @@ TIndexRange VisibleSamples(const TMeasurementRecord& record, const TCurveView& v
 // segments are clipped to the view plus its margin.
 void BuildLinePath(const TMeasurementRecord& record, const TCurveView& view, TLinePath& path);
 
+// The screen form of a thinned curve: whole pixel columns, each filled from
+// one row to another, in bands of neighbouring columns. Filling a band as
+// one shape costs a few spans a row, where drawing the column spans one by
+// one costs a span for every row of every column.
+struct TPixelBands {
+  struct TColumn {
+    int X = 0, Top = 0, Bottom = 0;  // pixel column X, rows Top..Bottom - 1
+    bool operator==(const TColumn&) const = default;
+  };
+  std::vector<TColumn> Columns;     // bands one after another, X ascending in each
+  std::vector<std::size_t> Starts;  // first column of each band
+  std::vector<TPathPoint> Lines;    // pairs of ends: lines between the bands of a polyline
+  std::size_t BandEnd(std::size_t i) const {
+    return i + 1 < Starts.size() ? Starts[i + 1] : Columns.size();
+  }
+};
+
+// The pixels a line `halfWidth` thick along the path covers: each run of
+// vertices in one column (as BuildLinePath thins them) is a span from the
+// highest to the lowest, widened across by halfWidth on each side and
+// down by halfWidth around its first and last vertex (where the lines from
+// the neighbouring columns arrive), on the pixels whose centres it covers.
+// Spans of one polyline sharing a pixel column make one band, the column
+// taking the highest and lowest row of both (the line between them stays
+// within); spans farther apart are joined by a line.
+void BuildPixelBands(const TLinePath& path, double halfWidth, TPixelBands& bands);
+
 // The sample nearest to a pixel, on the curve or its line segments, within
 // `tolerance` pixels (a segment gives its nearer end).
 std::optional<std::size_t> PointNear(const TMeasurementRecord& record, const TCurveView& view,

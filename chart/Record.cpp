@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace calorix {
 namespace {
@@ -209,24 +210,87 @@ std::size_t TMeasurementRecord::UpperBound(double time) const {
   return lo;
 }
 
-TMinMax TMeasurementRecord::ValueRange(std::size_t first, std::size_t last) const {
-  TMinMax m{kNaN, kNaN};
+template <typename TTake>
+void TMeasurementRecord::ForEachBlock(std::size_t first, std::size_t last, TTake take) const {
   last = std::min(last, FCount);
-  std::size_t i = first;
-  while (i < last) {
-    // The largest block that starts here and ends within the range.
-    int k = kLevels - 1;
-    while (k >= 0 && (i % kBlocks[std::size_t(k)] != 0 || i + kBlocks[std::size_t(k)] > last))
-      --k;
-    if (k < 0) {
-      Merge(m, (*this)[i].Value);
-      ++i;
-    } else {
-      Merge(m, FLevels[std::size_t(k)][i / kBlocks[std::size_t(k)]]);
-      i += kBlocks[std::size_t(k)];
+  // Up: at each level the items until the start is aligned to the next
+  // level's block, as long as one of those still fits; then down: at each
+  // level the items that fit. At most 2 x 15 items a level.
+  std::size_t i = std::min(first, last);
+  int k = -1;
+  while (k + 1 < kLevels) {
+    const std::size_t next = BlockOf(k + 1);
+    const std::size_t aligned = (i + next - 1) & ~(next - 1);
+    if (aligned + next > last)
+      break;
+    if (aligned > i)
+      take(k, i, aligned);
+    i = aligned;
+    ++k;
+  }
+  for (; k >= -1; --k) {
+    const std::size_t end = last & ~(BlockOf(k) - 1);
+    if (end > i) {
+      take(k, i, end);
+      i = end;
     }
   }
-  return m;
+}
+
+namespace {
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+// NaN compares false, so it never wins std::min or std::max: no branch.
+struct TRunningRange {
+  double Lo = kInfinity, Hi = -kInfinity;
+  void Add(double lo, double hi) {
+    Lo = std::min(Lo, lo);
+    Hi = std::max(Hi, hi);
+  }
+  // Nothing but NaN leaves it empty; infinities are values here.
+  TMinMax Result() const {
+    constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+    return Lo > Hi ? TMinMax{nan, nan} : TMinMax{Lo, Hi};
+  }
+};
+}  // namespace
+
+TMinMax TMeasurementRecord::ValueRange(std::size_t first, std::size_t last) const {
+  TRunningRange m;
+  ForEachBlock(first, last, [&](int k, std::size_t a, std::size_t b) {
+    if (k < 0) {
+      for (std::size_t i = a; i < b; ++i)
+        m.Add((*this)[i].Value, (*this)[i].Value);
+      return;
+    }
+    const TMinMax* level = FLevels[std::size_t(k)].data();
+    for (std::size_t j = a >> ShiftOf(k), end = b >> ShiftOf(k); j < end; ++j)
+      m.Add(level[j].Min, level[j].Max);
+  });
+  return m.Result();
+}
+
+TMinMax TMeasurementRecord::FiniteRange(std::size_t first, std::size_t last) const {
+  TRunningRange m;
+  // A block holding an infinity is looked into one level down, so the cost
+  // grows with the number of such blocks, not with the length of the range.
+  auto take = [&](auto& self, int k, std::size_t a, std::size_t b) -> void {
+    if (k < 0) {
+      for (std::size_t i = a; i < b; ++i) {
+        if (std::isfinite((*this)[i].Value))
+          m.Add((*this)[i].Value, (*this)[i].Value);
+      }
+      return;
+    }
+    const TMinMax* level = FLevels[std::size_t(k)].data();
+    for (std::size_t j = a >> ShiftOf(k), end = b >> ShiftOf(k); j < end; ++j) {
+      if (std::isfinite(level[j].Min) && std::isfinite(level[j].Max))
+        m.Add(level[j].Min, level[j].Max);
+      else if (!level[j].Empty() && level[j].Min != level[j].Max)
+        self(self, k - 1, j << ShiftOf(k), (j + 1) << ShiftOf(k));
+    }
+  };
+  ForEachBlock(first, last, [&](int k, std::size_t a, std::size_t b) { take(take, k, a, b); });
+  return m.Result();
 }
 
 TRangeStats TMeasurementRecord::Stats(std::size_t first, std::size_t last) const {
@@ -286,15 +350,7 @@ TRangeStats TMeasurementRecord::Stats(std::size_t first, std::size_t last) const
     if (stt > 0)
       r.Slope = stv / stt;
   }
-  TMinMax m = ValueRange(lo, hi);
-  if (!std::isfinite(m.Min) || !std::isfinite(m.Max)) {
-    // Infinities inside: the levels keep them, the figures do not.
-    m = {kNaN, kNaN};
-    for (std::size_t i = lo; i < hi; ++i) {
-      if (std::isfinite((*this)[i].Value))
-        Merge(m, (*this)[i].Value);
-    }
-  }
+  const TMinMax m = FiniteRange(lo, hi);
   r.Min = m.Min;
   r.Max = m.Max;
   return r;

@@ -64,7 +64,8 @@ class TMeasurementRecord {
  public:
   // Blocks of the min/max levels: level k summarises LevelBlock(k) samples.
   static constexpr int kLevels = 6;
-  static constexpr std::size_t kLevelFactor = 16;
+  static constexpr int kLevelShift = 4;
+  static constexpr std::size_t kLevelFactor = std::size_t(1) << kLevelShift;
   static constexpr std::size_t LevelBlock(int level) {
     std::size_t b = kLevelFactor;
     for (int k = 0; k < level; ++k)
@@ -107,6 +108,10 @@ class TMeasurementRecord {
   // O(levels x factor) whatever the length of the range.
   TMinMax ValueRange(std::size_t first, std::size_t last) const;
 
+  // The same with infinities left out too, as the statistics need it. Blocks
+  // holding an infinity cost a look one level down.
+  TMinMax FiniteRange(std::size_t first, std::size_t last) const;
+
   // Statistics of the samples in [first, last). Uses the running sums kept
   // with the levels: O(levels x factor) whatever the length of the range.
   TRangeStats Stats(std::size_t first, std::size_t last) const;
@@ -136,6 +141,14 @@ class TMeasurementRecord {
   static constexpr int kChunkShift = 14;
   static constexpr std::size_t kChunkSize = std::size_t(1) << kChunkShift;
   static constexpr std::size_t kChunkMask = kChunkSize - 1;
+
+  static constexpr int ShiftOf(int level) { return kLevelShift * (level + 1); }
+  // Samples per item of a level; level -1 is the samples themselves.
+  static constexpr std::size_t BlockOf(int level) { return std::size_t(1) << ShiftOf(level); }
+  // Calls take(level, first, last) for a cover of [first, last) by whole
+  // items of the levels, in ascending order.
+  template <typename TTake>
+  void ForEachBlock(std::size_t first, std::size_t last, TTake take) const;
 
   TSample& At(std::size_t i) { return FChunks[i >> kChunkShift][i & kChunkMask]; }
   void PushBack(const TSample& s);

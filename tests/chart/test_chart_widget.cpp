@@ -149,6 +149,28 @@ TEST_F(TChartFixture, DrawsBlueLineAndSurvivesGapsAndInfinities) {
   Render();
 }
 
+TEST_F(TChartFixture, ThinnedCurveKeepsTheLinesThicknessAndItsSpikes) {
+  // 100 per pixel column, all at 0 but one spike to 10.
+  for (int i = 0; i < 100'000; ++i)
+    Record->Add(i * kSec, i == 50'000 ? 10 : 0);
+  Chart.SetBottomRange({0, 100'000 * kSec});
+  Chart.SetRightRange({-20, 20});
+  const QImage image = Chart.toPixmap(1000, 600).toImage();
+  ASSERT_TRUE(Series->LastPath().Dense);
+  const QRect plot = Chart.axisRect()->rect();
+  int twoPixels = 0, tallest = 0;
+  for (int x = plot.left() + 2; x < plot.right() - 2; ++x) {
+    int blue = 0;
+    for (int y = plot.top(); y <= plot.bottom(); ++y)
+      blue += image.pixelColor(x, y) == QColor(0, 0, 255);
+    twoPixels += blue == 2;  // the pen is 2 px
+    tallest = std::max(tallest, blue);
+  }
+  EXPECT_GE(twoPixels, plot.width() - 10);
+  const double spike = Chart.yAxis2->coordToPixel(0) - Chart.yAxis2->coordToPixel(10);
+  EXPECT_GE(tallest, int(spike));
+}
+
 TEST_F(TChartFixture, ClickOnTheCurveReportsSampleAndButton) {
   for (int i = 0; i < 10; ++i)
     Record->Add(i * 60 * kSec, 10.0 * (i % 3));

@@ -180,6 +180,68 @@ TEST(LinePath, NothingToDrawForEmptyOrBrokenViews) {
   EXPECT_TRUE(path.Points.empty());
 }
 
+// A thinned curve on screen, a line 2 px thick: a column's span covers the
+// pixels whose centres lie within it, widened by 1 px across and by 1 px
+// around its first and last vertex; spans sharing a pixel column make one
+// band; spans farther apart are joined by a line.
+TEST(PixelBands, CoverTheSpansOfTheLineOnWholePixels) {
+  using TColumn = TPixelBands::TColumn;
+  struct TCase {
+    const char* Name;
+    std::vector<std::vector<TPathPoint>> Polylines;
+    std::vector<std::vector<TColumn>> Bands;
+    std::vector<TPathPoint> Lines;
+  };
+  const TCase cases[] = {
+      {"one column, entry and exit inside its span",
+       {{{10.5, 100.5}, {10.5, 90.5}, {10.5, 110.5}, {10.5, 105.5}}},
+       {{{10, 91, 111}, {11, 91, 111}}},
+       {}},
+      {"a flat line keeps its thickness",
+       {{{10.5, 50.5}, {11.5, 50.5}}},
+       {{{10, 50, 52}, {11, 50, 52}, {12, 50, 52}}},
+       {}},
+      {"a shared pixel column takes both spans",
+       {{{10.5, 40.5}, {10.5, 60.5}, {11.5, 70.5}, {11.5, 80.5}}},
+       {{{10, 40, 62}, {11, 40, 82}, {12, 70, 82}}},
+       {}},
+      {"a reversed axis gives the same band",
+       {{{11.5, 80.5}, {11.5, 70.5}, {10.5, 60.5}, {10.5, 40.5}}},
+       {{{10, 40, 62}, {11, 40, 82}, {12, 70, 82}}},
+       {}},
+      {"a gap in time is a line between two bands",
+       {{{10.5, 50.5}, {20.5, 60.2}}},
+       {{{10, 50, 52}, {11, 50, 52}}, {{20, 59, 61}, {21, 59, 61}}},
+       {{10.5, 50.5}, {20.5, 60.2}}},
+      {"one empty pixel column is a gap too",
+       {{{10.5, 50.5}, {12.5, 50.5}}},
+       {{{10, 50, 52}, {11, 50, 52}}, {{12, 50, 52}, {13, 50, 52}}},
+       {{10.5, 50.5}, {12.5, 50.5}}},
+      {"a NaN gap breaks the band",
+       {{{10.5, 50.5}}, {{11.5, 50.5}}},
+       {{{10, 50, 52}, {11, 50, 52}}, {{11, 50, 52}, {12, 50, 52}}},
+       {}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TLinePath path;
+    path.Dense = true;
+    for (const auto& line : c.Polylines) {
+      path.Starts.push_back(path.Points.size());
+      path.Points.insert(path.Points.end(), line.begin(), line.end());
+    }
+    TPixelBands bands;
+    BuildPixelBands(path, 1.0, bands);
+    ASSERT_EQ(bands.Starts.size(), c.Bands.size());
+    for (std::size_t i = 0; i < c.Bands.size(); ++i) {
+      const std::vector<TColumn> got(bands.Columns.begin() + std::ptrdiff_t(bands.Starts[i]),
+                                     bands.Columns.begin() + std::ptrdiff_t(bands.BandEnd(i)));
+      EXPECT_EQ(got, c.Bands[i]) << "band " << i;
+    }
+    EXPECT_EQ(bands.Lines, c.Lines);
+  }
+}
+
 TEST(PointNear, FindsSamplesAndSegmentsWithinTolerance) {
   TMeasurementRecord r;
   const double values[] = {0, 50, kNaN, 50, 0};
