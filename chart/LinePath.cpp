@@ -237,12 +237,42 @@ void BuildLinePath(const TMeasurementRecord& record, const TCurveView& view, TLi
   if (range.First < inFirst)
     addSample(range.First);
   const double keyStep = (view.KeyUpper - view.KeyLower) / double(columns);
+  // With thousands of samples a column, its ends move to the nearest
+  // boundary of a level's block, by at most a 32nd of the column: the
+  // ranges then come from the levels alone, without the samples at the
+  // ends (which is most of the memory a column touches).
+  std::size_t snap = 1;
+  const std::size_t perColumn = (inLast - inFirst) / columns;
+  for (int k = 0; k < TMeasurementRecord::kLevels; ++k) {
+    const std::size_t b = TMeasurementRecord::LevelBlock(k);
+    if (b * 16 <= perColumn)
+      snap = b;
+  }
   std::size_t begin = inFirst;
   for (std::size_t c = 0; c < columns; ++c) {
-    const std::size_t end =
-        c + 1 == columns
-            ? inLast
-            : LowerBoundIn(record, view.KeyLower + double(c + 1) * keyStep, begin, inLast);
+    std::size_t end = inLast;
+    if (c + 1 < columns) {
+      const double key = view.KeyLower + double(c + 1) * keyStep;
+      // A block boundary near where even spacing puts the end is taken when
+      // the samples that change columns there lie that close in time: two
+      // neighbouring samples to read, where a search reads several apart.
+      const double tolerance = keyStep / 32;
+      bool snapped = false;
+      if (snap > 1 && record[inLast - 1].Time > record[begin].Time) {
+        const double share =
+            (key - record[begin].Time) / (record[inLast - 1].Time - record[begin].Time);
+        const auto guess =
+            begin + std::size_t(std::clamp(share, 0.0, 1.0) * double(inLast - 1 - begin));
+        const std::size_t moved = (guess + snap / 2) / snap * snap;
+        if (moved > begin && moved < inLast && record[moved - 1].Time < key + tolerance &&
+            record[moved].Time >= key - tolerance) {
+          end = moved;
+          snapped = true;
+        }
+      }
+      if (!snapped)
+        end = LowerBoundIn(record, key, begin, inLast);
+    }
     if (end > begin) {
       const double x = view.X(view.KeyLower + (double(c) + 0.5) * keyStep);
       const double entry = record[begin].Value, exit = record[end - 1].Value;

@@ -65,8 +65,10 @@ TIndexRange VisibleSamples(const TMeasurementRecord& record, const TCurveView& v
 // Builds the curve: one vertex per sample while there are at most two
 // samples per pixel column, otherwise at most four per column (first,
 // smallest, largest, last) taken from the record's levels, so the work
-// does not grow with the length of the record. NaN values break the line;
-// segments are clipped to the view plus its margin.
+// does not grow with the length of the record. With 256 samples or more a
+// column, its ends move to the nearest boundary of a level's block, by at
+// most a 32nd of a column. NaN values break the line; segments are clipped
+// to the view plus its margin.
 void BuildLinePath(const TMeasurementRecord& record, const TCurveView& view, TLinePath& path);
 
 // The screen form of a thinned curve: whole pixel columns, each filled from
