@@ -3,6 +3,7 @@
 // restoring a long record takes (a day of samples every 1/30 s is about 2.6
 // million). Run from a Release build.
 #include "chart/Journal.h"
+#include "tests/support/HeapInUse.h"
 
 #include <benchmark/benchmark.h>
 #include <QTemporaryDir>
@@ -11,12 +12,6 @@
 #include <chrono>
 #include <cmath>
 #include <memory>
-
-#include <malloc.h>
-
-#if defined(__SANITIZE_ADDRESS__)
-extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
-#endif
 
 namespace calorix {
 namespace {
@@ -69,17 +64,6 @@ BENCHMARK(BM_AppendWorst)
     ->Iterations(3'000'000)
     ->Unit(benchmark::kNanosecond);
 
-// Heap bytes in use, glibc's mmap'd blocks included (the sanitizer's count
-// in the test build, where mallinfo2 sees nothing).
-std::size_t HeapBytes() {
-#if defined(__SANITIZE_ADDRESS__)
-  return __sanitizer_get_current_allocated_bytes();
-#else
-  const struct mallinfo2 m = mallinfo2();
-  return m.uordblks + m.hblkhd;
-#endif
-}
-
 // What the journal holds in memory per sample of the record: written out
 // while unsaved, after a save, and once recording goes on after the save
 // (the file then holds the whole record again). The record itself is the
@@ -93,8 +77,8 @@ void BM_HeldBytesPerSample(benchmark::State& state) {
     options.PeriodMs = 600'000;  // written by Flush only: no batch in flight
     TRecordJournal journal(Folder().path(), options);
     journal.Flush();
-    const std::size_t before = HeapBytes();
-    auto per = [&] { return (double(HeapBytes()) - double(before)) / double(n); };
+    const std::size_t before = test::HeapInUse();
+    auto per = [&] { return (double(test::HeapInUse()) - double(before)) / double(n); };
     for (std::size_t i = 0; i < n; ++i)
       journal.Append(double(i) / 86400.0, 25.0 + 0.001 * double(i % 1000));
     journal.Flush();

@@ -4,9 +4,9 @@
 #include "chart/Chart.h"
 #include "chart/TimeWindow.h"
 #include "chart/ValuesModel.h"
+#include "tests/support/HeapInUse.h"
 
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 #include <QApplication>
 #include <QMouseEvent>
 #include <QWheelEvent>
@@ -245,25 +245,17 @@ BENCHMARK(BM_QCPGraphReplot)
     ->Args({10'000'000, 1})
     ->Unit(benchmark::kMillisecond);
 
-// The heap in use: chunks from the arenas and the large ones malloc maps on
-// its own (which of the two a block of the record lands in depends on what
-// ran before).
-std::size_t HeapInUse() {
-  const struct mallinfo2 m = mallinfo2();
-  return m.uordblks + m.hblkhd;
-}
-
 // Bytes per sample: the record with its levels, the values model and the
 // values list on top of it (reported as counters; the time is the build).
 void BM_MemoryPerSample(benchmark::State& state) {
   const auto n = std::size_t(state.range(0));
   for (auto _ : state) {
-    const std::size_t before = HeapInUse();
+    const std::size_t before = test::HeapInUse();
     auto record = std::make_shared<TMeasurementRecord>();
     TValuesModel model(record, TFormatSettings{});
     for (std::size_t i = 0; i < n; ++i)
       record->Add(double(i) * kSec, Temperature(i));
-    const std::size_t withModel = HeapInUse();
+    const std::size_t withModel = test::HeapInUse();
     TValuesView view;
     view.setModel(&model);
     view.resize(300, 400);
@@ -272,7 +264,7 @@ void BM_MemoryPerSample(benchmark::State& state) {
     record->Add(double(n) * kSec, 0.0);  // the header lays its sections out on use
     view.repaint();
     QApplication::processEvents();
-    const std::size_t withView = HeapInUse();
+    const std::size_t withView = test::HeapInUse();
     state.counters["record+model B/sample"] = double(withModel - before) / double(n);
     state.counters["record own count B/sample"] = double(record->MemoryBytes()) / double(n);
     state.counters["view B/sample"] = double(withView - withModel) / double(n);

@@ -2,9 +2,9 @@
 // and the heap the list holds per line. Run from a Release build with
 // QT_QPA_PLATFORM=offscreen.
 #include "chart/ValuesModel.h"
+#include "tests/support/HeapInUse.h"
 
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 #include <QApplication>
 
 #include <cmath>
@@ -53,19 +53,13 @@ void BM_ValuesAppend(benchmark::State& state) {
 }
 BENCHMARK(BM_ValuesAppend)->Arg(10'000)->Arg(10'000'000)->Unit(benchmark::kMillisecond);
 
-// Heap in use, blocks from mmap included (large blocks bypass the arenas).
-std::size_t HeapInUse() {
-  const struct mallinfo2 m = mallinfo2();
-  return m.uordblks + m.hblkhd;
-}
-
 // Bytes the list adds per line once shown, scrolled, appended to and painted
 // (reported as a counter; the time is the setup).
 void BM_ValuesViewMemory(benchmark::State& state) {
   const auto n = std::size_t(state.range(0));
   for (auto _ : state) {
     TValues values(n);
-    const std::size_t before = HeapInUse();
+    const std::size_t before = test::HeapInUse();
     TValuesView view;
     view.setModel(&values.Model);
     view.resize(300, 400);
@@ -74,7 +68,7 @@ void BM_ValuesViewMemory(benchmark::State& state) {
     values.Append();
     view.repaint();
     QApplication::processEvents();
-    state.counters["view B/line"] = (double(HeapInUse()) - double(before)) / double(n);
+    state.counters["view B/line"] = (double(test::HeapInUse()) - double(before)) / double(n);
   }
 }
 BENCHMARK(BM_ValuesViewMemory)->Arg(10'000'000)->Iterations(1)->Unit(benchmark::kMillisecond);

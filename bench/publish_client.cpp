@@ -8,9 +8,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include <malloc.h>
-
 #include "tests/support/ClosedPort.h"
+#include "tests/support/HeapInUse.h"
 
 #include <cmath>
 
@@ -25,11 +24,6 @@ TMqttSettings AwaySettings() {
   s.Port = ClosedPort();
   s.ClientId = "bench";
   return s;
-}
-
-std::size_t HeapBytes() {
-  const struct mallinfo2 m = mallinfo2();
-  return m.uordblks + m.hblkhd;
 }
 
 // One poll as the window hands it over: temperature and sample (not retained),
@@ -59,17 +53,17 @@ BENCHMARK(BM_PublishReading)->Unit(benchmark::kMicrosecond);
 void BM_BrokerAwayForHours(benchmark::State& state) {
   for (auto _ : state) {
     TMqttClient client(AwaySettings());
-    const std::size_t before = HeapBytes();
+    const std::size_t before = test::HeapInUse();
     int i = 0;
     for (; i < 3600; ++i)
       PublishPoll(client, i);
-    const std::size_t hour = HeapBytes();
+    const std::size_t hour = test::HeapInUse();
     for (; i < 36000; ++i)
       PublishPoll(client, i);
-    const std::size_t tenHours = HeapBytes();
+    const std::size_t tenHours = test::HeapInUse();
     for (; i < 72000; ++i)
       PublishPoll(client, i);
-    const std::size_t twentyHours = HeapBytes();
+    const std::size_t twentyHours = test::HeapInUse();
     // The outbox is full from about the 84th minute on: later hours add nothing.
     state.counters["bytes_after_1h"] = double(hour - before);
     state.counters["bytes_after_10h"] = double(tenHours - before);

@@ -11,6 +11,7 @@
 #include "chart/Chart.h"
 #include "chart/ValuesModel.h"
 #include "link/Hid.h"
+#include "tests/support/HeapInUse.h"
 #include "tests/support/ui/WindowFixture.h"
 
 #include <QAction>
@@ -30,13 +31,7 @@
 #include <thread>
 #include <vector>
 
-#include <malloc.h>
 #include <unistd.h>
-
-#if defined(__SANITIZE_ADDRESS__)
-// From the sanitizer runtime (GCC installs no header for it).
-extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
-#endif
 
 using namespace calorix;
 using calorix::test::TWindowFixture;
@@ -45,19 +40,6 @@ namespace {
 
 constexpr double kDefaultDays = 1.0;
 constexpr std::int64_t kSamplesPerDay = 86400;
-
-// Heap bytes the program holds now. Under AddressSanitizer its allocator
-// counts them (freed blocks waiting in quarantine excluded), so this is far
-// steadier than the resident size. glibc serves big blocks (a chunk of the
-// record, a batch buffer) by mmap, which uordblks leaves out: hblkhd has them.
-std::size_t HeapInUse() {
-#if defined(__SANITIZE_ADDRESS__)
-  return __sanitizer_get_current_allocated_bytes();
-#else
-  const struct mallinfo2 m = mallinfo2();
-  return m.uordblks + m.hblkhd;
-#endif
-}
 
 // Resident set size, for information only: the sanitizer's quarantine and
 // shadow memory make it rise by far more than the program holds.
@@ -165,7 +147,7 @@ class TestSoak : public QObject {
     QVERIFY(w.Recording());
     const double start = fx.Clock.Now();
 
-    const std::size_t heapAtStart = HeapInUse();
+    const std::size_t heapAtStart = test::HeapInUse();
     std::size_t heapAtFirst = 0;
     std::int64_t firstCheckpoint = 0;
     QElapsedTimer wall;
@@ -207,7 +189,7 @@ class TestSoak : public QObject {
 
       if (n % every != 0 && n != samples)
         continue;
-      const std::size_t heap = HeapInUse();
+      const std::size_t heap = test::HeapInUse();
       const std::size_t record = w.Record().MemoryBytes();
       if (firstCheckpoint == 0) {
         firstCheckpoint = n;
@@ -248,7 +230,7 @@ class TestSoak : public QObject {
     }
     QCOMPARE(thermostat->ReportsReceived(), written);
     std::printf("heap: %zu bytes at the start of recording, %zu after %lld samples\n", heapAtStart,
-                HeapInUse(), static_cast<long long>(samples));
+                test::HeapInUse(), static_cast<long long>(samples));
 
     // Save through the window, clear, open the file again.
     w.RecordBtn->click();
