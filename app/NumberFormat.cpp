@@ -40,7 +40,7 @@ TDecimal ToDecimal(double value, int precision) {
   TDecimal d;
   d.Negative = std::signbit(value) && value != 0.0;
   if (value == 0.0) {
-    d.Digits = "0";
+    d.Digits.assign(1, '0');  // not = "0": GCC 12 warns falsely (-Wrestrict)
     d.Exponent = 1;
     return d;
   }
@@ -86,7 +86,7 @@ void RoundDigits(TDecimal& d, int keep) {
   if (keep >= int(d.Digits.size()))
     return;
   if (keep < 0) {
-    d.Digits = "0";
+    d.Digits.assign(1, '0');
     d.Exponent = 1;
     return;
   }
@@ -106,7 +106,7 @@ void RoundDigits(TDecimal& d, int keep) {
     }
   }
   if (d.Digits.empty()) {
-    d.Digits = "0";
+    d.Digits.assign(1, '0');
     d.Exponent = 1;
   }
 }
