@@ -322,7 +322,7 @@ QWidget* TMainFrm::CreateLeftPanel() {
   alarmRow->addWidget(StaticText1);
   alarmRow->addWidget(stAlarm, 1);
   col->addLayout(alarmRow);
-  stInBand = new QLabel(TimeInBandText(std::nullopt, FLocalFormat), Panel4);
+  stInBand = new QLabel(Panel4);  // filled by the first temperature read
   stInBand->setObjectName(QStringLiteral("stInBand"));
   col->addWidget(stInBand);
   col->addStretch(1);

@@ -234,6 +234,12 @@ void TMainFrm::SetUpChartMouse() {
     pal.setColor(QPalette::WindowText, inside ? QColor(0, 128, 0) : QColor(255, 0, 0));
     stInBand->setPalette(pal);
   });
+  // Another thermostat, or none: its time in band starts anew, and nothing is
+  // shown until it has been measured.
+  connect(this, &TMainFrm::SelectionChanged, this, [this] {
+    FInBand.Reset();
+    stInBand->clear();
+  });
 }
 
 void TMainFrm::ChartMovedByUser() {

@@ -82,12 +82,14 @@ class TestDevices : public QObject {
     TMainFrm& w = fx.Create();
     QVERIFY(fx.WaitFor([&] { return w.Devices().size() == 2; }));
     QCOMPARE(Serial(w), QStringLiteral("T-1"));
+    QVERIFY(fx.WaitFor([&] { return !w.stInBand->text().isEmpty(); }));
     fx.Sim->Unplug(first);
     QVERIFY(fx.WaitFor([&] { return w.Devices().size() == 1; }));
     QVERIFY(!w.SelectedDevice());
     QCOMPARE(w.StatusText(0), QStringLiteral("Термостат: не выбран"));
     QVERIFY(!w.DataTimer->Enabled());
     QVERIFY(w.stTemp->text().isEmpty());
+    QVERIFY(w.stInBand->text().isEmpty());
     QCOMPARE(MenuCaptions(w), QStringList{"T-2"});
     fx.Plug(Thermostat("T-3"));
     QVERIFY(fx.WaitFor([&] { return w.SelectedDevice() != nullptr; }));
