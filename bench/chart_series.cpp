@@ -98,12 +98,17 @@ TAxisRange MiddleView(double width) {
   return {middle - width / 2, middle + width / 2};
 }
 
-void BM_ViewReplot(benchmark::State& state, std::optional<TAxisRange> view) {
-  TPlot plot(RecordOf(kLong));
+// A time range of the record, or the whole record (no range).
+void ShowView(TPlot& plot, const std::optional<TAxisRange>& view) {
   if (view)
     plot.Chart.SetBottomRange(*view);
   else
     plot.Chart.SetBottomAutomatic(true);
+}
+
+void BM_ViewReplot(benchmark::State& state, std::optional<TAxisRange> view) {
+  TPlot plot(RecordOf(kLong));
+  ShowView(plot, view);
   for (auto _ : state)
     plot.Replot();
 }
@@ -128,10 +133,7 @@ void ReplotQueued(benchmark::State& state, TPlot& plot, int& replots) {
 // handler, and the replot it queues: eight notches in, eight out, again.
 void BM_WheelZoomStep(benchmark::State& state, std::optional<TAxisRange> view) {
   TPlot plot(RecordOf(kLong));
-  if (view)
-    plot.Chart.SetBottomRange(*view);
-  else
-    plot.Chart.SetBottomAutomatic(true);
+  ShowView(plot, view);
   int replots = 0;
   QObject::connect(&plot.Chart, &QCustomPlot::afterReplot, [&] { ++replots; });
   plot.Replot();
