@@ -18,6 +18,10 @@ TLanguage ReadLanguage(const TIniFile& ini) {
   return code == QLatin1String("en") ? TLanguage::English : TLanguage::Russian;
 }
 
+bool LanguageInFile(const TIniFile& ini) {
+  return !ini.ReadString(kSection, kKey, QString()).isEmpty();
+}
+
 bool WriteLanguage(TIniFile& ini, TLanguage language) {
   return ini.WriteString(kSection, kKey, LanguageCode(language));
 }

@@ -14,6 +14,8 @@ enum class TLanguage { Russian, English };
 
 // Section UI, key Language: "ru" or "en"; anything else reads as Russian.
 TLanguage ReadLanguage(const TIniFile& ini);
+// Whether the file names a language at all (then it is written back even as "ru").
+bool LanguageInFile(const TIniFile& ini);
 bool WriteLanguage(TIniFile& ini, TLanguage language);  // false: the write failed
 QString LanguageCode(TLanguage language);
 

@@ -15,8 +15,7 @@ namespace calorix {
 
 void TMainFrm::LanguageFormCreate(const TIniFile& ini) {
   FLanguage = ReadLanguage(ini);
-  FLanguageInFile =
-      !ini.ReadString(QStringLiteral("UI"), QStringLiteral("Language"), QString()).isEmpty();
+  FLanguageInFile = LanguageInFile(ini);
 }
 
 bool TMainFrm::SaveLanguageSettings(TIniFile& ini) {
