@@ -95,7 +95,7 @@ def start_window_manager():
                           stderr=subprocess.DEVNULL)
     wait_for(lambda: "window id" in subprocess.run(
         ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], capture_output=True, text=True).stdout,
-        "the window manager")
+        "the window manager", timeout=30)  # slow to come up on a busy machine
     pyatspi.Registry.getDesktop(0)  # starts the accessibility bus before the program looks
 
 
