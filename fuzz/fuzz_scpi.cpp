@@ -40,8 +40,11 @@ class TEchoInstrument final : public IRemoteInstrument {
   double LastTemperature() const override { return 1e300; }
   TRemoteError WriteSetpoint(const std::string& text, TDone done) override {
     ++Calls;
-    if (text.find_first_of("\r\n;") != std::string::npos)
-      std::abort();  // a value may never carry a second line or command
+    // A value may never carry a second line, a command or any control character.
+    for (char c : text) {
+      Check(c != ';' && static_cast<unsigned char>(c) >= 0x20 && c != 0x7f,
+            "a setpoint text holds no control character and no ';'");
+    }
     done({});
     return {};
   }

@@ -29,6 +29,10 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
+bool IsControl(char c) {
+  return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+}
+
 // Character data in a header: letters, digits and '_' (a mnemonic).
 bool IsMnemonicChar(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
@@ -323,8 +327,13 @@ int ParseScpiCommand(std::string_view text, TScpiCommand& command) {
       }
     } else {
       const std::size_t b = i;
-      while (i < text.size() && text[i] != ',' && !IsBlank(text[i]))
+      while (i < text.size() && text[i] != ',' && !IsBlank(text[i])) {
+        // A control character is no part of a number or a word; passed on, it
+        // could end a line of the thermostat's protocol.
+        if (IsControl(text[i]))
+          return -102;
         ++i;
+      }
       p.Text = std::string(text.substr(b, i - b));
       if (p.Text.empty())
         return -102;

@@ -148,6 +148,10 @@ TEST(ScpiSession, LinesGiveTheirAnswersAndErrors) {
       {{"SYST:DEV \"SN-2", "SYST:ERR?"}, "-102,\"Syntax error\"\n"},
       {{"FETC:TEMP?x", "SYST:ERR?"}, "-102,\"Syntax error\"\n"},
       {{"\x01\xff\x80", "SYST:ERR?"}, "-102,\"Syntax error\"\n"},
+      // Control characters never pass inside an unquoted token.
+      {{"TEMP 1\r2", "SYST:ERR?"}, "-102,\"Syntax error\"\n"},
+      {{std::string("TEMP 1\0002", 8), "SYST:ERR?"}, "-102,\"Syntax error\"\n"},
+      {{"REC:DATA? 1\x7f", "SYST:ERR?"}, "-102,\"Syntax error\"\n"},
       {{";;", ""}, ""},
       // Quoted strings, both quotes, doubled quotes.
       {{"SYST:DEV:CAT?"}, "\"SN-1\",\"SN-2\"\n"},
