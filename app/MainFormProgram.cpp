@@ -9,11 +9,14 @@
 #include "app/SettingsForm.h"
 #include "app/Timer.h"
 #include "chart/Chart.h"
+#include "chart/Journal.h"
 #include "chart/SetpointCurve.h"
 #include "link/Codec.h"
+#include "link/Hid.h"
 #include "program/ProgramFile.h"
 #include "program/ProgramModel.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -32,7 +35,11 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <cstdio>
 #include <memory>
+
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace calorix {
 
@@ -76,11 +83,17 @@ void TProgramControl::UpdateCurves() {
     FCurves = std::make_unique<TSetpointCurves>(*FWindow.Chart);
   const TProgramState state = FRunner.State();
   if (state == TProgramState::Stopped) {
-    if (FPlanState != state)
-      FCurves->ClearPlanned(), FWindow.Chart->QueueReplot();
+    if (FPlanState != state) {
+      FCurves->ClearPlanned();
+      FWindow.Chart->SetRightFitGraphs({});
+      FWindow.Chart->QueueReplot();
+    }
     FPlanState = state;
     return;
   }
+  // "Авто" shows the plan and the setpoints written beside the measurement.
+  if (FPlanState == TProgramState::Stopped)
+    FWindow.Chart->SetRightFitGraphs({FCurves->Planned(), FCurves->Written()});
   const double now = FWindow.FClock.Now();
   const double key = now - FWindow.FTimeBase;
   const double anchor = FRunner.PlannedStepEnd();
@@ -110,8 +123,10 @@ void TProgramControl::UpdateCurves() {
 QString TProgramControl::StateFileName() const {
   if (FWindow.FJournalFolder.isEmpty())
     return {};
-  // In the journal's folder: what a program that ended abnormally leaves for the next start.
-  return QDir(FWindow.FJournalFolder).filePath(QStringLiteral("program.json"));
+  // In the journal's folder, one per process like the crash journal: what a
+  // program that ended abnormally leaves for the next start.
+  return QDir(FWindow.FJournalFolder)
+      .filePath(QStringLiteral("program-%1.json").arg(QCoreApplication::applicationPid()));
 }
 
 void TProgramControl::WriteStateFile() {
@@ -123,17 +138,30 @@ void TProgramControl::WriteStateFile() {
                 {QStringLiteral("step"), FRunner.Step()},
                 {QStringLiteral("steps"), int(FRunner.Program().Steps.size())}};
   QDir().mkpath(FWindow.FJournalFolder);
-  QSaveFile f(path);
   const QByteArray text = QJsonDocument(o).toJson(QJsonDocument::Compact);
-  // A note that cannot be written costs only the notice at the next start.
-  if (f.open(QIODevice::WriteOnly) && f.write(text) == text.size())
-    f.commit();
+  // Written whole to a new file that is locked before it takes the name, so
+  // the name always belongs to a whole note locked while this program lives
+  // (another copy of the program leaves it alone). A note that cannot be
+  // written costs only the notice at the next start.
+  const QString temp = path + QStringLiteral(".new");
+  QFile::remove(temp);
+  auto f = std::make_unique<QFile>(temp);
+  if (!f->open(QIODevice::WriteOnly | QIODevice::NewOnly))
+    return;
+  if (::flock(f->handle(), LOCK_EX | LOCK_NB) != 0 || f->write(text) != text.size() ||
+      !f->flush() || ::fsync(f->handle()) != 0 ||
+      ::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) != 0) {
+    f->remove();
+    return;
+  }
+  FNote = std::move(f);  // the previous note's lock goes with its replaced file
 }
 
 void TProgramControl::RemoveStateFile() {
   const QString path = StateFileName();
-  if (!path.isEmpty())
-    QFile::remove(path);
+  if (!path.isEmpty() && FNote)
+    QFile::remove(path);  // the name first, then the lock
+  FNote.reset();
 }
 
 void TProgramControl::WriteSetpoint(double value) {
@@ -171,6 +199,7 @@ void TProgramControl::ProgramChanged() {
   const TProgramState state = FRunner.State();
   const int step = FRunner.Step();
   Timer->SetEnabled(state == TProgramState::Running);
+  Model->SetRunningRow(state == TProgramState::Stopped ? -1 : step - 1);
   EnablePage();
   UpdateCurves();
   if (state != TProgramState::Stopped)
@@ -184,13 +213,15 @@ void TProgramControl::ProgramChanged() {
   } else if (step != FNotedStep) {
     WriteStateFile();
   }
-  if (state == TProgramState::Paused && FNotedState == TProgramState::Running &&
-      FRunner.Cause() != TPauseCause::User)
-    FWindow.ShowError(
-        LoadStr(1050).arg(step).arg(FRunner.Program().Steps.size()).arg(FRunner.CauseText()));
+  const bool notice = state == TProgramState::Paused && FNotedState == TProgramState::Running &&
+                      FRunner.Cause() != TPauseCause::User;
+  // Noted before the box: readings that arrive while it is open are no new pause.
   FNotedState = state;
   FNotedStep = step;
   emit FWindow.ProgramChanged();
+  if (notice)
+    FWindow.ShowError(
+        LoadStr(1050).arg(step).arg(FRunner.Program().Steps.size()).arg(FRunner.CauseText()));
 }
 
 // ---------------------------------------------------------------------------
@@ -425,22 +456,39 @@ void TMainFrm::ProgramFormCreate(const TIniFile& ini) {
   FProgram->Model->SetLimits(limits);
   FProgram->Runner().SetPollSeconds(FPollTime / 1000.0);
 
-  // A note left by a program that was running when the program ended.
-  const QString note = FProgram->StateFileName();
-  if (note.isEmpty() || !QFile::exists(note))
+  // Notes left by programs that were running when their program ended. A
+  // note whose owner still runs is locked and left alone; "program.json" is
+  // an earlier version's, and a ".new" one a note cut short.
+  if (FJournalFolder.isEmpty())
     return;
-  QFile f(note);
-  QJsonObject o;
-  if (f.open(QIODevice::ReadOnly) && f.size() < (1 << 16))
-    o = QJsonDocument::fromJson(f.readAll()).object();
-  f.close();
-  const QString text = LoadStr(1062).arg(o.value(QStringLiteral("name")).toString(),
-                                         QString::number(o.value(QStringLiteral("step")).toInt()),
-                                         QString::number(o.value(QStringLiteral("steps")).toInt()));
-  QFile::remove(note);
-  QMetaObject::invokeMethod(
-      this, [this, text] { Guarded([&] { FPrompts.ShowError(this, text); }); },
-      Qt::QueuedConnection);
+  const QDir folder(FJournalFolder);
+  const QStringList names =
+      folder.entryList({QStringLiteral("program-*.json"), QStringLiteral("program.json"),
+                        QStringLiteral("program-*.json.new")},
+                       QDir::Files, QDir::Name);
+  for (const QString& name : names) {
+    const QString path = folder.filePath(name);
+    QFile f;
+    const int fd = OpenAbandoned(path);
+    if (fd < 0 || !f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+      if (fd >= 0)
+        ::close(fd);
+      continue;
+    }
+    QJsonObject o;
+    if (f.size() < (1 << 16))
+      o = QJsonDocument::fromJson(f.readAll()).object();
+    QFile::remove(path);  // while still locked: no other start tells it again
+    if (name.endsWith(QStringLiteral(".new")))
+      continue;
+    const QString text =
+        LoadStr(1062).arg(o.value(QStringLiteral("name")).toString(),
+                          QString::number(o.value(QStringLiteral("step")).toInt()),
+                          QString::number(o.value(QStringLiteral("steps")).toInt()));
+    QMetaObject::invokeMethod(
+        this, [this, text] { Guarded([&] { FPrompts.ShowError(this, text); }); },
+        Qt::QueuedConnection);
+  }
 }
 
 void TMainFrm::ProgramFormClose(TIniFile& ini) {
@@ -499,8 +547,18 @@ bool TMainFrm::ProgramRun(QString* error) {
   if (!FSelectedDevice)
     return refuse(LoadStr(1060));
   if (runner.State() == TProgramState::Paused) {
-    runner.Resume();
-    return true;
+    // Only on the thermostat it started on, and within the limits now in force.
+    QString why;
+    const QString serial = FSelectedDevice->SerialNumber();
+    if (serial != FProgram->Serial())
+      why = tr("выбран термостат %1, а программа запущена на %2").arg(serial, FProgram->Serial());
+    else
+      why = runner.Resume(FProgram->Limits());
+    if (why.isEmpty())
+      return true;
+    if (error)
+      *error = tr("Программа не может быть продолжена: %1").arg(why);
+    return false;
   }
   const TProgram& program = FProgram->Model->Program();
   if (program.Steps.empty())
@@ -515,6 +573,7 @@ bool TMainFrm::ProgramRun(QString* error) {
   runner.SetpointInForce(FSetpoint);
   if (!FRecording)
     RecordBtnClick();
+  FProgram->SetSerial(FSelectedDevice->SerialNumber());
   const QString why = runner.Start(FProgram->Limits());
   if (!why.isEmpty())
     return refuse(why);

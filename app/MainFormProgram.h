@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+class QFile;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -36,7 +37,11 @@ class TProgramControl final : public QObject, private IProgramHost {
   TProgramModel* EditorModel() const { return Model; }
   const QString& Path() const { return FPath; }
   void SetPath(const QString& path) { FPath = path; }
-  // The note of a running program, beside the journal folder; empty: none kept.
+  // The serial number of the thermostat the running program started on.
+  const QString& Serial() const { return FSerial; }
+  void SetSerial(const QString& serial) { FSerial = serial; }
+  // The note of a running program in the journal folder, this process's own
+  // and locked while written; empty: none kept.
   QString StateFileName() const;
   void WriteStateFile();
   void RemoveStateFile();
@@ -83,6 +88,8 @@ class TProgramControl final : public QObject, private IProgramHost {
   TProgramRunner FRunner;
   TSetpointLimits FLimits;
   QString FPath;
+  QString FSerial;
+  std::unique_ptr<QFile> FNote;  // the note written last, holding its lock
   int FNotedStep = -1;
   TProgramState FNotedState = TProgramState::Stopped;
   std::vector<TPlanPoint> FPlan;

@@ -193,12 +193,24 @@ TAxisRange TChart::RightRange() const {
         continue;
       all = all.Empty() ? m : TMinMax{std::min(all.Min, m.Min), std::max(all.Max, m.Max)};
     }
+    for (const QCPGraph* g : FRightFitGraphs) {
+      bool found = false;
+      const QCPRange v = g ? g->getValueRange(found, QCP::sdBoth, xAxis->range()) : QCPRange();
+      if (!found || !std::isfinite(v.lower) || !std::isfinite(v.upper))
+        continue;
+      all = all.Empty() ? TMinMax{v.lower, v.upper}
+                        : TMinMax{std::min(all.Min, v.lower), std::max(all.Max, v.upper)};
+    }
     if (!all.Empty()) {
       if (auto r = Sanitized({all.Min, all.Max}, kRightFitMinWidth))
         return *r;
     }
   }
   return {yAxis2->range().lower, yAxis2->range().upper};
+}
+
+void TChart::SetRightFitGraphs(std::vector<QPointer<QCPGraph>> graphs) {
+  FRightFitGraphs = std::move(graphs);
 }
 
 void TChart::SetRightAutomatic(bool on) {

@@ -9,9 +9,12 @@
 
 #include <qcustomplot.h>
 
+#include <QPointer>
+
 #include <array>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace calorix {
 
@@ -62,6 +65,9 @@ class TChart final : public QCustomPlot {
   TAxisRange RightRange() const;         // the fitted range while automatic
   void SetRightAutomatic(bool on);
   bool RightAutomatic() const { return FRightAutomatic; }
+  // Graphs whose values within the time range in view the automatic
+  // temperature range takes in beside the series (a running program's setpoints).
+  void SetRightFitGraphs(std::vector<QPointer<QCPGraph>> graphs);
 
   // A replot at the next event loop pass; calls within one pass merge.
   void QueueReplot() { replot(rpQueuedReplot); }
@@ -114,6 +120,7 @@ class TChart final : public QCustomPlot {
 
   TFormatSettings FFormat;
   std::vector<TFastLineSeries*> FSeries;  // owned by the plot
+  std::vector<QPointer<QCPGraph>> FRightFitGraphs;
   bool FBottomAutomatic = false;
   bool FRightAutomatic = false;
 

@@ -185,8 +185,8 @@ TScan ScanJournal(int fd, std::vector<TSample>* out) {
   return r;
 }
 
-// Opens a journal and takes its lock; -1 when it cannot be opened or its
-// owner still runs (errno EWOULDBLOCK).
+}  // namespace
+
 int OpenAbandoned(const QString& path) {
   const QByteArray name = QFile::encodeName(path);
   const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
@@ -200,6 +200,8 @@ int OpenAbandoned(const QString& path) {
   }
   return fd;
 }
+
+namespace {
 
 // Copies `size` bytes at `offset` from one file to the same place in
 // another, a block at a time, in the kernel where it can; keepOn() is asked

@@ -161,6 +161,12 @@ class TRecordJournal {
   std::thread FWriter;
 };
 
+// Opens a file its owner keeps under an exclusive flock while it runs (a
+// journal, the note of a running temperature program) and takes the lock;
+// -1 when it cannot be opened or its owner still runs (errno EWOULDBLOCK).
+// The caller closes the descriptor.
+int OpenAbandoned(const QString& path);
+
 // "Найдена незавершенная запись: 1234 измерения за 2:03:04. Восстановить?"
 // with " Не удалось прочитать: N." when some entries were lost.
 QString RestoreQuestion(std::size_t count, double lengthDays, std::size_t unreadable);

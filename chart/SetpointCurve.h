@@ -3,7 +3,8 @@
 // the planned setpoint from now to the end (dashed, its own colour) and the
 // setpoints already written (thin, held until the next one). They are plain
 // graphs of the chart: not part of the record, so never saved with it, and
-// not counted by the chart's fitting or read-out, which follow the series.
+// not counted by the read-out, which follows the series; the automatic
+// temperature range takes them in while a program runs (TChart::SetRightFitGraphs).
 #include <qcustomplot.h>
 
 #include <QVector>

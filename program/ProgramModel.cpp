@@ -4,6 +4,7 @@
 
 #include <QBrush>
 #include <QColor>
+#include <QFont>
 
 #include <algorithm>
 #include <cmath>
@@ -44,6 +45,8 @@ void TProgramModel::AddStep(int row, TProgramStep step) {
   beginInsertRows({}, row, row);
   FProgram.Steps.insert(FProgram.Steps.begin() + row, step);
   endInsertRows();
+  // Loops keep their first step: those from the new row on moved one down.
+  Renumber([row](int from) { return from > row ? from + 1 : from; }, row);
   Edited();
 }
 
@@ -53,6 +56,8 @@ void TProgramModel::RemoveStep(int row) {
   beginRemoveRows({}, row, row);
   FProgram.Steps.erase(FProgram.Steps.begin() + row);
   endRemoveRows();
+  // A loop whose first step went begins with the step that took its place.
+  Renumber([row](int from) { return from > row + 1 ? from - 1 : from; });
   Edited();
 }
 
@@ -62,7 +67,35 @@ void TProgramModel::MoveStep(int row, int delta) {
     return;
   std::swap(FProgram.Steps[std::size_t(row)], FProgram.Steps[std::size_t(to)]);
   emit dataChanged(index(std::min(row, to), 0), index(std::max(row, to), colCount_ - 1));
+  // A loop goes on pointing at the same step, wherever it went.
+  Renumber([row, to](int from) {
+    return from == row + 1 ? to + 1 : from == to + 1 ? row + 1 : from;
+  });
   Edited();
+}
+
+void TProgramModel::Renumber(const std::function<int(int)>& from, int skipRow) {
+  for (int r = 0; r < rowCount(); ++r) {
+    TProgramStep& s = FProgram.Steps[std::size_t(r)];
+    if (s.Type != TStepType::Repeat || r == skipRow)
+      continue;
+    const int to = from(s.From);
+    if (to != s.From) {
+      s.From = to;
+      emit dataChanged(index(r, colFrom), index(r, colFrom));
+    }
+  }
+}
+
+void TProgramModel::SetRunningRow(int row) {
+  if (row == FRunningRow)
+    return;
+  const int before = FRunningRow;
+  FRunningRow = row;
+  for (int r : {before, row}) {
+    if (r >= 0 && r < rowCount())
+      emit dataChanged(index(r, 0), index(r, colCount_ - 1));
+  }
 }
 
 QString TProgramModel::RowFault(int row) const {
@@ -128,8 +161,17 @@ QVariant TProgramModel::data(const QModelIndex& index, int role) const {
   const int c = index.column();
   if (role == Qt::ToolTipRole)
     return RowFault(index.row());
-  if (role == Qt::BackgroundRole)
-    return RowFault(index.row()).isEmpty() ? QVariant() : QVariant(QBrush(QColor(255, 220, 220)));
+  const bool running = index.row() == FRunningRow;
+  if (role == Qt::BackgroundRole) {
+    if (!RowFault(index.row()).isEmpty())
+      return QBrush(QColor(255, 220, 220));
+    return running ? QVariant(QBrush(QColor(255, 240, 200))) : QVariant();
+  }
+  if (role == Qt::FontRole && running) {
+    QFont bold;
+    bold.setBold(true);
+    return bold;
+  }
   if (role != Qt::DisplayRole && role != Qt::EditRole)
     return {};
   if (!Used(s, c))

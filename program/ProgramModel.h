@@ -6,6 +6,8 @@
 
 #include <QAbstractTableModel>
 
+#include <functional>
+
 namespace calorix {
 
 class TProgramModel final : public QAbstractTableModel {
@@ -32,11 +34,15 @@ class TProgramModel final : public QAbstractTableModel {
   // Limits the setpoints are checked against while editing.
   void SetLimits(const TSetpointLimits& limits);
 
+  // Adding, removing and moving keep each repeat's "from" on the step it named.
   void AddStep(int row, TProgramStep step);
   void RemoveStep(int row);
   void MoveStep(int row, int delta);  // swaps with the neighbour; nothing when out of range
   // The first fault of the row's step, or empty.
   QString RowFault(int row) const;
+  // The step a program runs (0-based; -1: none), shown bold on its own colour.
+  void SetRunningRow(int row);
+  int RunningRow() const { return FRunningRow; }
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
@@ -50,10 +56,13 @@ class TProgramModel final : public QAbstractTableModel {
 
  private:
   bool Used(const TProgramStep& s, int column) const;
+  // Gives each repeat (but the one at skipRow) the new number of the step it starts from.
+  void Renumber(const std::function<int(int)>& from, int skipRow = -1);
   void Edited();
 
   TProgram FProgram;
   TSetpointLimits FLimits;
+  int FRunningRow = -1;
 };
 
 // Reads a number typed with either '.' or ',' as decimal separator; NaN when it is none.

@@ -47,6 +47,7 @@ QString TProgramRunner::Start(const TSetpointLimits& limits) {
   QString fault = CheckProgram(FProgram, &limits);
   if (!fault.isEmpty())
     return fault;
+  FLimits = limits;
   FRemaining.assign(FProgram.Steps.size(), -1);
   FState = TProgramState::Running;
   FCause = TPauseCause::None;
@@ -55,6 +56,7 @@ QString TProgramRunner::Start(const TSetpointLimits& limits) {
   FFailures = 0;
   FUnconfirmed = false;
   FEndWritten = false;
+  FWritten = kNoValue;
   FCommanded = FInForce;
   FLastTick = FClock.Now();
   FIndex = 0;
@@ -74,16 +76,25 @@ void TProgramRunner::Pause(TPauseCause cause, const QString& detail) {
   Changed();
 }
 
-void TProgramRunner::Resume() {
+QString TProgramRunner::Resume(const TSetpointLimits& limits) {
   if (FState != TProgramState::Paused)
-    return;
+    return {};
+  // The limits may have changed while paused.
+  QString fault = CheckProgram(FProgram, &limits);
+  if (!fault.isEmpty())
+    return fault;
+  // The program's last write stays in force, and may be written again.
+  if (std::isfinite(FWritten) && (FWritten < limits.Min || FWritten > limits.Max))
+    return ProgramTr(QT_TRANSLATE_NOOP("calorix", "уставка %1 вне допустимых пределов"))
+        .arg(QString::number(FWritten, 'f', 2));
+  FLimits = limits;
   FState = TProgramState::Running;
   FCause = TPauseCause::None;
   FCauseDetail.clear();
   FFailures = 0;
   FLastTick = FClock.Now();
-  const TProgramStep& s = FProgram.Steps[FIndex];
-  if (s.Type == TStepType::Wait)
+  // Past the last step only the last write or the end setpoint is left.
+  if (FIndex < FProgram.Steps.size() && FProgram.Steps[FIndex].Type == TStepType::Wait)
     FInStep = 0;  // the limit counts anew from the resume
   // A setpoint that never came back right, or that the thermostat no longer
   // holds (replaced while paused), is written again before the step goes on.
@@ -93,6 +104,7 @@ void TProgramRunner::Resume() {
     Write(FCommanded);
   Advance();
   Changed();
+  return {};
 }
 
 void TProgramRunner::Stop() {
@@ -248,6 +260,7 @@ bool TProgramRunner::StepDone() {
         FRampFrom = std::isfinite(FInForce)     ? FInForce
                     : std::isfinite(FCommanded) ? FCommanded
                                                 : s.Setpoint;
+        FRampFrom = std::clamp(FRampFrom, FLimits.Min, FLimits.Max);
         FRampSeconds =
             std::isnan(s.Rate) ? s.Seconds : std::fabs(s.Setpoint - FRampFrom) / s.Rate * 60.0;
         FCounted = 0;
@@ -258,8 +271,10 @@ bool TProgramRunner::StepDone() {
         Write(s.Setpoint);
         return true;
       }
-      const double v =
-          Round2(FRampFrom + (s.Setpoint - FRampFrom) * (FCounted / std::max(FRampSeconds, 1e-9)));
+      // Within the limits even when they narrowed during a pause.
+      const double v = std::clamp(
+          Round2(FRampFrom + (s.Setpoint - FRampFrom) * (FCounted / std::max(FRampSeconds, 1e-9))),
+          FLimits.Min, FLimits.Max);
       if (!std::isfinite(FCommanded) || std::fabs(v - FCommanded) >= kRampStep - 1e-9)
         Write(v);
       return false;
@@ -335,7 +350,8 @@ double TProgramRunner::StepSecondsLeft() const {
   switch (s.Type) {
     case TStepType::Ramp:
       if (!FStarted) {
-        const double from = std::isfinite(FInForce) ? FInForce : s.Setpoint;
+        const double from =
+            std::clamp(std::isfinite(FInForce) ? FInForce : s.Setpoint, FLimits.Min, FLimits.Max);
         return std::isnan(s.Rate) ? s.Seconds : std::fabs(s.Setpoint - from) / s.Rate * 60.0;
       }
       return std::max(0.0, FRampSeconds - FCounted);

@@ -9,6 +9,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <cstddef>
 #include <vector>
 
@@ -63,10 +64,13 @@ class TProgramRunner {
   void SetPollSeconds(double seconds) { FPollSeconds = seconds; }
 
   // Starts from step 1; refused (with the reason) when the program is empty or
-  // a step lies outside the limits.
+  // a step lies outside the limits. Ramps keep within the limits: one that
+  // begins at a setpoint outside them starts from the nearer limit.
   QString Start(const TSetpointLimits& limits);
   void Pause(TPauseCause cause = TPauseCause::User, const QString& detail = {});
-  void Resume();
+  // Refused (with the reason) when a step, or the setpoint the program holds,
+  // lies outside the limits now in force.
+  QString Resume(const TSetpointLimits& limits);
   void Stop();
 
   // What the thermostat reports.
@@ -80,7 +84,10 @@ class TProgramRunner {
   void Tick();
 
   TProgramState State() const { return FState; }
-  int Step() const { return FState == TProgramState::Stopped ? 0 : int(FIndex) + 1; }
+  // 1-based; the last step while only its write or the end setpoint is still on the wire.
+  int Step() const {
+    return FState == TProgramState::Stopped ? 0 : int(std::min(FIndex + 1, FProgram.Steps.size()));
+  }
   TPauseCause Cause() const { return FCause; }
   // What the program pauses for, as the user is told.
   QString CauseText() const;
@@ -110,6 +117,7 @@ class TProgramRunner {
   const IClock& FClock;
   TProgram FProgram;
   double FPollSeconds = 1.0;
+  TSetpointLimits FLimits;
 
   TProgramState FState = TProgramState::Stopped;
   TPauseCause FCause = TPauseCause::None;

@@ -636,6 +636,10 @@ Continue?</translation>
         <source>нет доступа к устройству %1</source>
         <translation>no access to the device %1</translation>
     </message>
+    <message>
+        <source>уставка %1 вне допустимых пределов</source>
+        <translation>the setpoint %1 is outside the allowed limits</translation>
+    </message>
 </context>
 <context>
     <name>calorix::TMainFrm</name>
@@ -834,6 +838,14 @@ Continue?</translation>
     <message>
         <source>QoS:</source>
         <translation>QoS:</translation>
+    </message>
+    <message>
+        <source>выбран термостат %1, а программа запущена на %2</source>
+        <translation>thermostat %1 is selected, but the program was started on %2</translation>
+    </message>
+    <message>
+        <source>Программа не может быть продолжена: %1</source>
+        <translation>The program cannot be continued: %1</translation>
     </message>
 </context>
 <context>

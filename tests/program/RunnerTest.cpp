@@ -6,6 +6,8 @@
 
 #include <deque>
 #include <functional>
+#include <ostream>
+#include <set>
 
 namespace calorix {
 namespace {
@@ -22,8 +24,8 @@ class TBath final : public IProgramHost {
   TBath() : Runner(*this, Clock) {}
 
   void WriteSetpoint(double value) override {
+    Pending.push_back(Writes.size());
     Writes.push_back({Seconds, value});
-    Pending.push_back(value);
   }
   void ProgramChanged() override { ++Changes; }
 
@@ -31,16 +33,24 @@ class TBath final : public IProgramHost {
   void Second() {
     Clock.AdvanceSeconds(1);
     Seconds += 1;
-    while (!Pending.empty()) {
-      const double v = Pending.front();
-      Pending.pop_front();
-      TWriteResult r = Answer ? Answer(v) : TWriteResult{true, true, v};
+    std::deque<std::size_t> due;  // writes made while answering wait a second
+    due.swap(Pending);
+    for (const std::size_t n : due) {
+      const double v = Writes[n].Value;
+      TWriteResult r = Failing.count(n) ? TWriteResult{false, false, kNoValue}
+                       : Answer         ? Answer(v)
+                                        : TWriteResult{true, true, v};
       if (r.ReadBack)
         Runner.SetpointInForce(r.Value);
       Runner.WriteDone(r);
     }
     Runner.Temperature(Temperature ? Temperature(Seconds, Runner.Commanded()) : Runner.Commanded());
     Runner.Tick();
+  }
+  // Seconds pass whatever the program's state.
+  void Idle(int seconds) {
+    for (int i = 0; i < seconds; ++i)
+      Second();
   }
   void Run(int seconds) {
     for (int i = 0; i < seconds && Runner.State() == TProgramState::Running; ++i)
@@ -51,7 +61,8 @@ class TBath final : public IProgramHost {
   double Seconds = 0;
   TProgramRunner Runner;
   std::vector<TWrite> Writes;
-  std::deque<double> Pending;
+  std::deque<std::size_t> Pending;  // indices into Writes
+  std::set<std::size_t> Failing;    // writes (by index) the thermostat refuses
   int Changes = 0;
   std::function<TWriteResult(double)> Answer;
   std::function<double(double, double)> Temperature;  // (seconds, commanded) -> °C
@@ -62,6 +73,9 @@ TProgramStep Set(double v) {
 }
 TProgramStep Ramp(double v, double rate) {
   return {TStepType::Ramp, v, rate};
+}
+TProgramStep RampSeconds(double v, double seconds) {
+  return {TStepType::Ramp, v, kNoValue, seconds};
 }
 TProgramStep Hold(double s, double band = kNoValue) {
   return {TStepType::Hold, kNoValue, kNoValue, s, band};
@@ -188,15 +202,156 @@ TEST(ProgramRunner, PausesKeepTheSetpointAndSayWhy) {
     }
     bath.Answer = nullptr;
     bath.Temperature = nullptr;
-    bath.Run(50);
-    for (int i = 0; i < 50; ++i)
-      bath.Second();
+    bath.Idle(50);
     EXPECT_EQ(bath.Writes.size(), paused);
     EXPECT_EQ(bath.Runner.State(), TProgramState::Paused);
-    bath.Runner.Resume();
+    EXPECT_EQ(bath.Runner.Resume({}), QString());
     bath.Run(400);
     EXPECT_TRUE(bath.Runner.Finished());
     EXPECT_EQ(bath.Writes.back().Value, 25.0);
+  }
+}
+
+bool operator==(const TWrite& a, const TWrite& b) {
+  return a.At == b.At && a.Value == b.Value;
+}
+void PrintTo(const TWrite& w, std::ostream* os) {
+  *os << w.Value << " at " << w.At << " s";
+}
+
+// When each setpoint is written, as the program's rules say: durations, a
+// wait that starts anew, failed writes, ramps, pauses at the very end, Stop.
+// The bath answers a write one second later and reads the setpoint back.
+TEST(ProgramRunner, WritesEachSetpointWhenItsRulesSay) {
+  struct TCase {
+    const char* Name;
+    TProgram Program;
+    std::function<void(TBath&)> Script;  // after Start at second 0; then runs to the end
+    std::vector<TWrite> Writes;
+    double InForce = 20.0;
+  };
+  const std::optional<double> none;
+  const TCase cases[] = {
+      {"a hold counts from the set before it",
+       {"p", {Set(30), Hold(5)}, 25},
+       nullptr,
+       {{0, 30}, {5, 25}}},
+      {"paused time does not count",
+       {"p", {Set(30), Hold(10)}, 25},
+       [](TBath& b) {
+         b.Run(3);
+         b.Runner.Pause();
+         b.Idle(50);
+         EXPECT_EQ(b.Runner.Resume({}), QString());
+       },
+       // 3 s before the pause, 7 after the resume at 53.
+       {{0, 30}, {60, 25}}},
+      {"a wait starts anew when the bath leaves the band",
+       {"p", {Set(30), Wait(0.1, 5)}, 25},
+       [](TBath& b) {
+         // A reading counts until the next; none in band before second 1, out at 3.
+         b.Temperature = [](double s, double sp) { return s == 3 ? sp + 0.5 : sp; };
+       },
+       // Back in band with the reading at 4: five seconds later.
+       {{0, 30}, {9, 25}}},
+      {"the failure count starts anew after a good write",
+       {"p", {Ramp(20.5, 6)}, none},
+       [](TBath& b) {
+         b.Failing = {0, 1, 3, 4};
+       },
+       // Two failures, a good retry, two more: no pause; the ramp goes on meanwhile.
+       {{1, 20.1}, {2, 20.1}, {3, 20.1}, {4, 20.4}, {5, 20.4}, {6, 20.4}, {7, 20.5}}},
+      {"a failed write is retried a poll period later",
+       {"p", {Set(30)}, 25},
+       [](TBath& b) {
+         b.Runner.SetPollSeconds(3);
+         b.Failing = {0};
+       },
+       {{0, 30}, {3, 30}, {4, 25}}},
+      {"a ramp over a time",
+       {"p", {RampSeconds(21, 4)}, none},
+       nullptr,
+       {{1, 20.25}, {2, 20.5}, {3, 20.75}, {4, 21}}},
+      {"a ramp down",
+       {"p", {Ramp(20.2, 6)}, none},
+       nullptr,
+       {{1, 20.4}, {2, 20.3}, {3, 20.2}},
+       20.5},
+      {"a ramp from beyond a limit starts at the limit",
+       {"p", {RampSeconds(140, 2)}, none},
+       nullptr,
+       {{0, 150}, {1, 145}, {2, 140}},  // the limit at once, then on from there
+       200},
+      {"Stop ends it without the end setpoint",
+       {"p", {Set(30), Hold(10)}, 25},
+       [](TBath& b) {
+         b.Run(3);
+         b.Runner.Stop();
+         EXPECT_EQ(b.Runner.State(), TProgramState::Stopped);
+         EXPECT_FALSE(b.Runner.Finished());
+         b.Idle(20);
+       },
+       {{0, 30}}},
+      {"a pause while the last step's write is on the wire",
+       {"p", {Set(30), Set(31)}, 25},
+       [](TBath& b) {
+         b.Second();  // 31 written, not yet answered
+         b.Runner.DeviceGone();
+         EXPECT_EQ(b.Runner.Step(), 2);
+         EXPECT_TRUE(b.Runner.StatusText({}).startsWith(
+             QString::fromUtf8("Программа приостановлена на шаге 2 из 2")))
+             << b.Runner.StatusText({}).toStdString();
+         b.Idle(5);
+         EXPECT_EQ(b.Runner.Resume({}), QString());
+       },
+       {{0, 30}, {1, 31}, {6, 25}}},
+      {"a pause while the end setpoint is on the wire",
+       {"p", {Set(30)}, 25},
+       [](TBath& b) {
+         b.Second();  // 25 written
+         b.Failing = {1};
+         b.Runner.Protection(1, "перегрев");
+         EXPECT_EQ(b.Runner.Step(), 1);
+         b.Idle(5);
+         EXPECT_EQ(b.Runner.Resume({}), QString());  // the end setpoint failed: again
+       },
+       {{0, 30}, {1, 25}, {6, 25}}},
+      {"resume refuses what the limits now in force forbid",
+       {"p", {RampSeconds(20, 10)}, none},
+       [](TBath& b) {
+         b.Run(5);
+         b.Runner.Pause();
+         b.Idle(3);
+         EXPECT_EQ(b.Runner.Resume({-50, 15}),
+                   QString::fromUtf8("Шаг 1, поле \"setpoint\": уставка вне допустимых пределов"));
+         EXPECT_EQ(b.Runner.Resume({-50, 22}),
+                   QString::fromUtf8("уставка 25.00 вне допустимых пределов"));
+         EXPECT_EQ(b.Runner.State(), TProgramState::Paused);
+         EXPECT_EQ(b.Runner.Resume({}), QString());
+       },
+       {{1, 29},
+        {2, 28},
+        {3, 27},
+        {4, 26},
+        {5, 25},
+        {9, 24},
+        {10, 23},
+        {11, 22},
+        {12, 21},
+        {13, 20}},
+       30},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TBath bath;
+    bath.Runner.SetpointInForce(c.InForce);
+    bath.Runner.SetProgram(c.Program);
+    ASSERT_EQ(bath.Runner.Start({}), QString());
+    if (c.Script)
+      c.Script(bath);
+    bath.Run(200);
+    EXPECT_EQ(bath.Runner.State(), TProgramState::Stopped);
+    EXPECT_EQ(bath.Writes, c.Writes);
   }
 }
 
