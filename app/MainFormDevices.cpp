@@ -104,9 +104,16 @@ void TMainFrm::DevPopupItemClick(QObject* Sender) {
     }
     return;
   }
-  if (FSelectedDevice)
+  if (FSelectedDevice) {
     FSelectedDevice->SetOnData({});
+    // Requests meant for the previous thermostat must not reach this one; their
+    // askers hear they were dropped while no thermostat is selected.
+    FSelectedDevice = nullptr;
+    FRequests.DeviceGone();
+  }
   FSelectedDevice = dev;
+  // What it sent while not selected answered requests it will never be asked again.
+  dev->DiscardInput();
   dev->SetOnData([this](TJvHidDevice*, uint8_t, const uint8_t* data, uint16_t size) {
     Guarded([&] { HidControllerDeviceData(data, size); });
   });

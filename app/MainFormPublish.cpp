@@ -280,7 +280,7 @@ class TPublishLink : public QObject {
       return;
     }
     // One command at a time on the request queue; a newer one waiting replaces an older.
-    FPendingCommand = *request;
+    FPendingCommand = TCommand{topic, *FSerial, *request};
     if (!FCommandRunning)
       SendCommand();
   }
@@ -288,8 +288,21 @@ class TPublishLink : public QObject {
   void SendCommand() {
     if (!FPendingCommand)
       return;
-    const std::string request = *FPendingCommand;
+    const TCommand command = *FPendingCommand;
     FPendingCommand.reset();
+    // A command that waited is checked again: its thermostat may no longer be
+    // the selected one, or a program may have started meanwhile.
+    TJvHidDevice* dev = FWindow.SelectedDevice();
+    if (!dev || dev->SerialNumber() != command.Serial) {
+      Warn(QStringLiteral("MQTT: %1: no such thermostat selected, ignored").arg(command.Topic));
+      return;
+    }
+    if (FWindow.ProgramState() == TProgramState::Running) {
+      Warn(
+          QStringLiteral("MQTT: %1: a temperature program is running, ignored").arg(command.Topic));
+      return;
+    }
+    const std::string request = command.Request;
     FCommandRunning = true;
     QPointer<TPublishLink> self(this);
     FWindow.QueueRequest(rkSetpointWrite, request, [self, request](const TRequestDone& done) {
@@ -314,7 +327,12 @@ class TPublishLink : public QObject {
   std::optional<QString> FSerial;  // the selected thermostat's, while one is
   std::optional<int> FProtection;
   std::string FProgram;  // the program payload last published
-  std::optional<std::string> FPendingCommand;
+  struct TCommand {
+    QString Topic;
+    QString Serial;  // of the thermostat it was sent to
+    std::string Request;
+  };
+  std::optional<TCommand> FPendingCommand;
   bool FCommandRunning = false;
 };
 

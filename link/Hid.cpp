@@ -132,6 +132,11 @@ void TJvHidDevice::SetOnData(TJvHidDataEvent handler) {
   UpdateDelivery();
 }
 
+void TJvHidDevice::DiscardInput() {
+  std::lock_guard lock(FMutex);
+  FQueue.clear();
+}
+
 void TJvHidDevice::UpdateDelivery() {
   std::lock_guard lock(FMutex);
   FDelivering = bool(FOnData) && FReader.joinable() && FCheckedOut && FPluggedIn;

@@ -77,6 +77,8 @@ class TJvHidDevice : public QObject {
   const TJvHidDataEvent& OnData() const { return FOnData; }
   // An empty function stops the hand-over; the reports keep being queued.
   void SetOnData(TJvHidDataEvent handler);
+  // Drops the reports queued and not handed over yet (answers to someone else's requests).
+  void DiscardInput();
 
   // Writes one whole output report (byte 0 = report ID), synchronously.
   bool WriteFile(const uint8_t* report, uint32_t toWrite, uint32_t& written);

@@ -21,7 +21,8 @@ enum class TRequestOutcome {
   Answered,     // status 0; Value holds the value field
   ErrorStatus,  // a status other than 0 (Status), or an answer that is no answer line (-1)
   NoAnswer,     // the answer time-out expired
-  Dropped,      // never answered: the queue was cleared (switched off, device gone, console)
+  Dropped,      // never answered: the queue was cleared (switched off, device gone or
+                // another selected, console)
 };
 
 struct TRequestDone {
@@ -77,7 +78,8 @@ class TRequestQueue {
   void TimeoutExpired();
   // Empties the queue and the partial answer (console time-out, switched off).
   void Clear();
-  // The selected thermostat went away: nothing waiting may survive it.
+  // The selected thermostat went away or another was selected: nothing
+  // waiting may survive it.
   void DeviceGone();
 
   void SetStatusTexts(QStringList texts) { FStatusTexts = std::move(texts); }

@@ -438,6 +438,49 @@ class TestFaults : public QObject {
     QCOMPARE(w.Record().Count(), std::size_t(4));
   }
 
+  // --- Another thermostat selected
+
+  void aSwitchDropsWhatWasQueuedForThePreviousThermostat() {
+    TConnected c;
+    TMainFrm& w = *c.W;
+    auto other = c.Fx.Plug(Thermostat("T-2"));
+    QVERIFY(TWindowFixture::WaitFor([&] { return w.Devices().size() == 2; }));
+    c.Thermostat->SetLatency(300ms);
+    w.DataTimer->Fire();  // the temperature read on the wire, the status read waiting
+    QVERIFY(w.Requests().HeadWritten());
+    std::vector<TRequestOutcome> ends;
+    w.QueueRequest(rkSetpointWrite, std::string(kSetpointWritePrefix) + "31.5\r",
+                   [&](const TRequestDone& done) { ends.push_back(done.Outcome); });
+    w.DevPopup->actions().at(1)->trigger();
+    QCOMPARE(ends, std::vector<TRequestOutcome>{TRequestOutcome::Dropped});
+    QVERIFY(c.Idle());
+    QVERIFY(TWindowFixture::WaitFor([&] { return other->PendingInputReports() == 0; }));
+    TWindowFixture::Settle(30);
+    QCOMPARE(other->ReportsReceived(), kConnectRequests);  // nothing of T-1's
+    QCOMPARE(other->Setpoint(), 25.0);
+    QCOMPARE(c.Thermostat->Setpoint(), 25.0);
+  }
+
+  void aThermostatSelectedAgainIgnoresWhatItSentMeanwhile() {
+    TConnected c;
+    TMainFrm& w = *c.W;
+    c.Fx.Plug(Thermostat("T-2"));
+    QVERIFY(TWindowFixture::WaitFor([&] { return w.Devices().size() == 2; }));
+    c.Thermostat->SetTemperature(30.0);
+    c.Thermostat->SetLatency(200ms);
+    w.DataTimer->Fire();  // its answer comes after the switch
+    w.DevPopup->actions().at(1)->trigger();
+    QVERIFY(c.Idle());
+    QVERIFY(c.Quiet());  // T-1's late answer is queued, never handed over
+    c.Thermostat->SetLatency(0ms);
+    w.DevPopup->actions().at(0)->trigger();  // a setpoint read comes first
+    QVERIFY(c.Idle());
+    QVERIFY(c.Quiet());
+    QCOMPARE(w.Setpoint(), 25.0);
+    QCOMPARE(w.edSet->text(), FormatFixed2(25.0, w.LocalFormat()));
+    QVERIFY(c.Fx.Prompts.Asked.empty());
+  }
+
   // --- Many thermostats
 
   void twentyThermostatsComeAndGo() {
