@@ -36,6 +36,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <exception>
 
 namespace calorix {
@@ -460,9 +461,59 @@ void TMainFrm::Guarded(const std::function<void()>& handler) {
   try {
     handler();
   } catch (const std::exception& e) {
-    FPrompts.ShowException(this, QString::fromUtf8(e.what()));
+    ShowBox({true, QString::fromUtf8(e.what())});
   } catch (...) {
-    FPrompts.ShowException(this, QString());
+    ShowBox({true, QString()});
+  }
+}
+
+void TMainFrm::GuardedDataHandler(const std::function<void()>& handler) {
+  struct TInData {
+    int& Depth;
+    explicit TInData(int& depth) : Depth(depth) { ++Depth; }
+    ~TInData() { --Depth; }
+  } inData(FDataHandlers);
+  Guarded(handler);
+}
+
+void TMainFrm::ShowBox(const TBox& box) {
+  // A box with nothing waiting, outside those handlers, is shown at once.
+  if (FDataHandlers == 0 && !TTimer::Ticking() && !FOpenBox) {
+    if (box.Exception)
+      FPrompts.ShowException(this, box.Text);
+    else
+      FPrompts.ShowError(this, box.Text);
+    return;
+  }
+  if (FOpenBox == box ||
+      std::find(FWaitingBoxes.begin(), FWaitingBoxes.end(), box) != FWaitingBoxes.end())
+    return;
+  FWaitingBoxes.push_back(box);
+  // While a waiting box is open, the loop that shows it takes this one next.
+  if (FOpenBox || FWaitingBoxesPosted)
+    return;
+  FWaitingBoxesPosted = true;
+  QMetaObject::invokeMethod(
+      this, [this] { ShowWaitingBoxes(); }, Qt::QueuedConnection);
+}
+
+void TMainFrm::ShowWaitingBoxes() {
+  FWaitingBoxesPosted = false;
+  while (!FWaitingBoxes.empty() && !FOpenBox) {
+    // Events posted before the box's own loop starts (a report handed over,
+    // a scan) would wait in it for the next new event: deliver them first.
+    QCoreApplication::sendPostedEvents();
+    FOpenBox = FWaitingBoxes.front();
+    FWaitingBoxes.pop_front();
+    struct TClosed {
+      std::optional<TBox>& Box;
+      ~TClosed() { Box.reset(); }
+    } closed{FOpenBox};
+    // Polling, recording, programs and remote clients go on while it is open.
+    if (FOpenBox->Exception)
+      FPrompts.ShowException(this, FOpenBox->Text);
+    else
+      FPrompts.ShowError(this, FOpenBox->Text);
   }
 }
 
@@ -640,7 +691,7 @@ void TMainFrm::HidControllerDeviceData(const std::uint8_t* data, std::size_t siz
 }
 
 void TMainFrm::ShowError(const QString& text) {
-  FPrompts.ShowError(this, text);
+  ShowBox({false, text});
 }
 
 void TMainFrm::StartTimeout() {

@@ -19,6 +19,7 @@
 #include <QMainWindow>
 #include <QStringList>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -112,6 +113,8 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   void DataTimerTimer();
   void TimeoutTimer();
   void HidControllerDeviceData(const std::uint8_t* data, std::size_t size);
+  // The error box. Raised while the thermostat's data or a timer is handled,
+  // it waits until that handler has returned (see TBox).
   void ShowError(const QString& text) override;
 
   // --- Setpoint and protection status
@@ -217,6 +220,8 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
 
   // Runs a handler; an exception that escapes it is shown and the program goes on.
   void Guarded(const std::function<void()>& handler);
+  // Guarded, for a handler of the thermostat's data: the boxes it raises wait.
+  void GuardedDataHandler(const std::function<void()>& handler);
 
   // --- State read by tests and by the program entry.
   int PollTime() const { return FPollTime; }
@@ -318,6 +323,17 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   }
   void ShowLoadedRecord();
   int DeviceIndex(const TJvHidDevice* dev) const;
+  // A box raised inside a handler of the thermostat's data or of a timer waits
+  // until the handler has returned: a modal loop inside it would stop the
+  // hand-over of input reports (or that timer) for as long as the box is open.
+  // Waiting boxes are shown one at a time, never two of the same text at once.
+  struct TBox {
+    bool Exception = false;  // the box for an exception that escaped a handler
+    QString Text;
+    bool operator==(const TBox&) const = default;
+  };
+  void ShowBox(const TBox& box);
+  void ShowWaitingBoxes();
   // Temperature programs (app/MainFormProgram.cpp).
   friend class TProgramControl;
   void ProgramCreate();
@@ -347,6 +363,11 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   QString FIniFileName;
   TSettingsFrm* FSettingsForm = nullptr;
   bool FIniFailureReported = false;
+
+  int FDataHandlers = 0;             // > 0 while the thermostat's data is handled
+  std::deque<TBox> FWaitingBoxes;    // raised in a handler, not shown yet
+  std::optional<TBox> FOpenBox;      // the waiting box shown now
+  bool FWaitingBoxesPosted = false;  // ShowWaitingBoxes is queued on the event loop
 
   // Private fields, in declaration order of the window's layout.
   std::vector<TJvHidDevice*> FDevices;  // checked out, in order of arrival

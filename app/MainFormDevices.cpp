@@ -115,7 +115,7 @@ void TMainFrm::DevPopupItemClick(QObject* Sender) {
   // What it sent while not selected answered requests it will never be asked again.
   dev->DiscardInput();
   dev->SetOnData([this](TJvHidDevice*, uint8_t, const uint8_t* data, uint16_t size) {
-    Guarded([&] { HidControllerDeviceData(data, size); });
+    GuardedDataHandler([&] { HidControllerDeviceData(data, size); });
   });
   if (FReport.size() != caps.OutputReportByteLength)
     FReport.resize(caps.OutputReportByteLength);

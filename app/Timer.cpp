@@ -3,7 +3,8 @@
 namespace calorix {
 namespace {
 bool GManualMode = false;
-}
+int GTicking = 0;  // tick handlers on the stack (all on the user-interface thread)
+}  // namespace
 
 TTimer::TTimer(QObject* parent, int intervalMs, bool singleShot)
     : QObject(parent), FInterval(intervalMs), FSingleShot(singleShot) {
@@ -49,8 +50,17 @@ void TTimer::Fire() {
 void TTimer::Tick() {
   if (FSingleShot)
     SetEnabled(false);
-  if (OnTimer)
-    OnTimer();
+  if (!OnTimer)
+    return;
+  struct TTicking {
+    TTicking() { ++GTicking; }
+    ~TTicking() { --GTicking; }
+  } ticking;
+  OnTimer();
+}
+
+bool TTimer::Ticking() {
+  return GTicking > 0;
 }
 
 void TTimer::SetManualMode(bool manual) {

@@ -32,6 +32,10 @@ class TTimer : public QObject {
   static void SetManualMode(bool manual);
   static bool ManualMode();
 
+  // Whether a tick handler of some timer is running now. A modal loop inside
+  // one holds that timer back until the handler returns.
+  static bool Ticking();
+
  private:
   void Tick();
 

@@ -48,7 +48,8 @@ class TRequestQueueHost {
   // The whole answer line to a console request, whatever its status.
   virtual void ConsoleAnswer(const std::string& line) = 0;
   virtual void SwitchedOff() = 0;  // show "Термостат выключен"
-  // Modal error box; may run the event loop, and with it poll ticks and time-outs.
+  // Error box; may run the event loop, and with it poll ticks and time-outs.
+  // (The window shows it once the report's data handler has returned.)
   virtual void ShowError(const QString& text) = 0;
   // The end of a request with a ticket, told once the queue is settled (after
   // Dispatch of its value, before any error box of the same report).

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <random>
 #include <set>
+#include <utility>
 
 using namespace calorix;
 using calorix::test::TWindowFixture;
@@ -182,6 +183,32 @@ class TestFaults : public QObject {
     QCOMPARE(c.Thermostat->ReportsReceived(), kConnectRequests);
     QVERIFY(c.FreshPoll());
     QCOMPARE(c.Fx.Prompts.Count(QStringLiteral("error")), 1);
+  }
+
+  void pollingAndRecordingGoOnWhileAnErrorBoxIsOpen() {
+    TConnected c;
+    TMainFrm& w = *c.W;
+    w.RecordBtn->click();
+    QVERIFY(c.FreshPoll());
+    bool opened = false, polledWhileOpen = false;
+    c.Fx.Prompts.OnError = [&](const QString&) {
+      if (std::exchange(opened, true))
+        return;
+      // The same error again while the box is open: no second box of it.
+      polledWhileOpen = c.Idle() && c.Quiet();
+      c.Thermostat->DropNextAnswers(1);
+      w.DataTimer->Fire();
+      c.Thermostat->InjectPayload("00000000 3\r");
+      polledWhileOpen = polledWhileOpen && c.Idle() && c.FreshPoll() && c.FreshPoll();
+    };
+    c.Thermostat->DropNextAnswers(1);
+    w.DataTimer->Fire();
+    c.Thermostat->InjectPayload("00000000 3\r");  // taken for the temperature read: an error
+    QVERIFY(TWindowFixture::WaitFor([&] { return c.Fx.Prompts.Count("error") > 0; }));
+    QVERIFY(polledWhileOpen);
+    QVERIFY(c.FreshPoll());
+    QCOMPARE(w.Record().Count(), std::size_t(4));
+    QCOMPARE(c.Fx.Prompts.Count("error"), 1);
   }
 
   // --- Answers late, twice, in pieces or never
