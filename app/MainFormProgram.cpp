@@ -29,7 +29,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QTabWidget>
 #include <QTableView>
 #include <QVBoxLayout>

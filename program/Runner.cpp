@@ -418,6 +418,12 @@ void TProgramRunner::Plan(std::vector<TPlanPoint>& out, std::size_t maxPoints) c
         }
         break;
       case TStepType::Ramp: {
+        // A ramp that has yet to start begins within the limits, as Enter/StepDone do.
+        if (!(first && FStarted) && std::isfinite(sp)) {
+          const double from = std::clamp(sp, FLimits.Min, FLimits.Max);
+          if (from != sp)
+            add(t, sp = from);
+        }
         const double left = first                ? StepSecondsLeft()
                             : std::isnan(s.Rate) ? s.Seconds
                                                  : std::fabs(s.Setpoint - sp) / s.Rate * 60.0;

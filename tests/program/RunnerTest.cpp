@@ -8,6 +8,7 @@
 #include <functional>
 #include <ostream>
 #include <set>
+#include <utility>
 
 namespace calorix {
 namespace {
@@ -353,6 +354,20 @@ TEST(ProgramRunner, WritesEachSetpointWhenItsRulesSay) {
     EXPECT_EQ(bath.Runner.State(), TProgramState::Stopped);
     EXPECT_EQ(bath.Writes, c.Writes);
   }
+}
+
+TEST(ProgramRunner, ThePlanOfARampFromBeyondALimitStartsAtTheLimit) {
+  TBath bath;
+  bath.Runner.SetpointInForce(200);
+  bath.Runner.SetProgram({"p", {Hold(5), RampSeconds(140, 2)}, std::nullopt});
+  ASSERT_EQ(bath.Runner.Start({-50, 150}), QString());
+  std::vector<TPlanPoint> plan;
+  bath.Runner.Plan(plan, 100);
+  std::vector<std::pair<double, double>> points;
+  for (const TPlanPoint& p : plan)
+    points.emplace_back(p.Seconds, p.Setpoint);
+  const std::vector<std::pair<double, double>> expected{{0, 200}, {5, 200}, {5, 150}, {7, 140}};
+  EXPECT_EQ(points, expected);
 }
 
 TEST(ProgramRunner, RefusesToStartOutsideTheLimits) {
