@@ -175,23 +175,44 @@ class TestChartNavigation : public QObject {
              QString::fromLatin1(ScaleLabels[std::size_t(t.W->TrackBar->value())]));
   }
 
+  // The record: 50 °C up to 600 s, from 601 s to 1800 s a rise of half a
+  // degree a minute from 20 °C, then -10 °C; a range from 600.5 s to 1800.5 s
+  // holds the rise alone, and one sample more or less moves the count, the
+  // minimum or the maximum (and every other figure with them).
   void shiftDragMarksARangeWithItsFigures() {
-    TWindow t;
-    t.W->cbXAuto->click();  // the whole hour: 0..3599 s over the plot
+    TWindow t{0};
+    auto& record = const_cast<TMeasurementRecord&>(t.W->Record());
+    for (int i = 0; i < 3600; ++i)
+      record.Add(double(i) * kSecond, i <= 600    ? 50.0
+                                      : i <= 1800 ? 20.0 + double(i - 601) / 120.0
+                                                  : -10.0);
+    t.W->cbXAuto->click();  // the whole hour over the plot
     t.C->replot();
-    const double x0 = t.C->xAxis->coordToPixel(600 * kSecond);
-    const double x1 = t.C->xAxis->coordToPixel(1800 * kSecond);
+    const double x0 = t.C->xAxis->coordToPixel(600.5 * kSecond);
+    const double x1 = t.C->xAxis->coordToPixel(1800.5 * kSecond);
     const double y = t.Middle().y();
     t.Drag({x0, y}, {x1, y}, Qt::ShiftModifier);
     QVERIFY(t.C->MarkedRange().has_value());
     QVERIFY(t.C->BottomAutomatic());  // marking moves nothing
-    const QString status = t.W->StatusText(2);
-    // About twenty minutes at one degree a minute, in the user's locale.
-    QVERIFY2(status.startsWith(QStringLiteral("Участок 0")), qPrintable(status));
-    QVERIFY2(status.contains(QStringLiteral(" 1 °C/мин")), qPrintable(status));
+    // By hand over samples 601..1800 (n = 1200, step h = 1/120 °C): change
+    // and maximum 1199 h, mean 20 + 599.5 h, standard deviation
+    // h sqrt(n (n + 1) / 12) = sqrt(120100) / 120, in the user's locale.
+    const QChar point = t.W->LocalFormat().DecimalSeparator;
+    const QString change = QStringLiteral("9.9916667").replace('.', point),
+                  rate = QStringLiteral("0.5").replace('.', point),
+                  max = QStringLiteral("29.991667").replace('.', point),
+                  mean = QStringLiteral("24.995833").replace('.', point),
+                  sd = QStringLiteral("2.8879539").replace('.', point);
+    QCOMPARE(t.W->StatusText(2),
+             QStringLiteral("Участок 0:19:59, 1200 изм.: изменение %1 °C, %2 °C/мин, мин. 20 °C, "
+                            "макс. %3 °C, среднее %4 °C, ско %5 °C")
+                 .arg(change, rate, max, mean, sd));
     t.W->CopyAction->trigger();
-    const QString copied = QApplication::clipboard()->text();
-    QVERIFY2(copied.contains(QStringLiteral("Скорость\t1 °C/мин")), qPrintable(copied));
+    QCOMPARE(QApplication::clipboard()->text(),
+             QStringLiteral("Длительность\t0:19:59\nИзмерений\t1200\nИзменение\t%1 °C\n"
+                            "Скорость\t%2 °C/мин\nМинимум\t20 °C\nМаксимум\t%3 °C\n"
+                            "Среднее\t%4 °C\nСтандартное отклонение\t%5 °C\n")
+                 .arg(change, rate, max, mean, sd));
     QVERIFY(QApplication::clipboard()->mimeData()->hasFormat(QStringLiteral("image/svg+xml")));
     QTest::keyClick(t.W, Qt::Key_Escape);
     QVERIFY(!t.C->MarkedRange());
