@@ -75,14 +75,26 @@ class TestDevices : public QObject {
     QCOMPARE(MenuCaptions(w), (QStringList{"T-1*", "T-2"}));
   }
 
+  // Both baths stand at their setpoint: the time in band counts from the
+  // first reading of each, never from the one before.
   void afterTheSelectedOneGoesTheOlderOneIsSelectedWhenAThirdArrives() {
     TWindowFixture fx;
-    auto first = fx.Plug(Thermostat("T-1"));
-    fx.Plug(Thermostat("T-2"));
+    TSimThermostatOptions settled = Thermostat("T-1");
+    settled.Temperature = settled.Setpoint;
+    auto first = fx.Plug(settled);
+    settled.Serial = "T-2";
+    fx.Plug(settled);
     TMainFrm& w = fx.Create();
     QVERIFY(fx.WaitFor([&] { return w.Devices().size() == 2; }));
     QCOMPARE(Serial(w), QStringLiteral("T-1"));
-    QVERIFY(fx.WaitFor([&] { return !w.stInBand->text().isEmpty(); }));
+    auto inBand = [&](int seconds) {
+      return QStringLiteral("В допуске: ") + FormatElapsed(seconds / 86400.0, w.LocalFormat());
+    };
+    QVERIFY(fx.WaitFor([&] { return w.stInBand->text() == inBand(0); }));
+    fx.Clock.AdvanceSeconds(90);
+    w.DataTimer->Fire();
+    QVERIFY(fx.WaitFor([&] { return w.stInBand->text() == inBand(90); }));
+    fx.Clock.AdvanceSeconds(30);
     fx.Sim->Unplug(first);
     QVERIFY(fx.WaitFor([&] { return w.Devices().size() == 1; }));
     QVERIFY(!w.SelectedDevice());
@@ -95,8 +107,11 @@ class TestDevices : public QObject {
     QVERIFY(fx.WaitFor([&] { return w.SelectedDevice() != nullptr; }));
     QCOMPARE(Serial(w), QStringLiteral("T-2"));
     QCOMPARE(MenuCaptions(w), (QStringList{"T-2*", "T-3"}));
-    // The new selection's requests go out although the old one was lost mid-way.
+    // The new selection's requests go out although the old one was lost
+    // mid-way, and its time in band starts at its own first reading.
     QVERIFY(fx.WaitFor([&] { return !w.stTemp->text().isEmpty(); }));
+    QVERIFY(fx.WaitFor([&] { return !w.stInBand->text().isEmpty(); }));
+    QCOMPARE(w.stInBand->text(), inBand(0));
   }
 
   void menuItemsSelectTheirOwnDeviceByPosition() {
