@@ -700,12 +700,14 @@ TMeasurementFileResult ReadMeasurementFile(const QString& path, const TFormatSet
     failed.Error = FileError("Cannot open file", path, reason);
     return failed;
   };
+  // Before opening: opening a named pipe waits for a writer, and devices and
+  // pipes may never end.
+  const QFileInfo info(path);
+  if (info.exists() && !info.isFile())
+    return fail(QStringLiteral("Not a regular file"));
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly))
     return fail(file.errorString());
-  // Devices and pipes may never end.
-  if (!QFileInfo(path).isFile())
-    return fail(QStringLiteral("Not a regular file"));
   const std::int64_t total = file.size();
   const std::int64_t step = std::max<std::int64_t>(64 * 1024, total / 100);
   std::int64_t done = 0, nextReport = step;

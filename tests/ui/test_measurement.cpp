@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,7 +20,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace calorix;
 using calorix::test::TWindowFixture;
@@ -237,6 +245,48 @@ class TestMeasurement : public QObject {
     QVERIFY(w.Modified());
     QCOMPARE(c.Fx.Prompts.Errors().size(), 1);
     QVERIFY(c.Fx.Prompts.Errors().first().contains(QStringLiteral("run.csv")));
+  }
+
+  // A named pipe chosen in the dialog: opening it would wait for a writer.
+  // A helper plays that writer whenever a reader waits, so a window that
+  // opens the pipe is caught instead of hanging.
+  void aPipeIsRefusedWithoutBeingOpened() {
+    TConnected c;
+    TMainFrm& w = *c.W;
+    w.RecordBtn->click();
+    QVERIFY(c.Poll());
+    w.RecordBtn->click();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("pipe.csv"));
+    const QByteArray name = QFile::encodeName(path);
+    QCOMPARE(::mkfifo(name.constData(), 0600), 0);
+    std::atomic<bool> done{false}, opened{false};
+    std::thread writer([&] {
+      while (!done) {
+        // Succeeds only while someone has the pipe open for reading.
+        const int fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0) {
+          opened = true;
+          ::close(fd);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    });
+    c.Fx.Prompts.YesNo = {true};  // yes, replace the unsaved record
+    c.Fx.Prompts.FileNames = {path};
+    w.OpenAction->trigger();
+    done = true;
+    writer.join();
+    QVERIFY(!opened);
+    QCOMPARE(c.Fx.Prompts.Errors(),
+             QStringList{QStringLiteral("Cannot open file \"%1\". Not a regular file")
+                             .arg(QDir::toNativeSeparators(path))});
+    QCOMPARE(w.Record().Count(), std::size_t(1));
+    QVERIFY(w.Modified());
+    // The window goes on: recording adds the next sample.
+    w.RecordBtn->click();
+    QVERIFY(c.Poll());
+    QCOMPARE(w.Record().Count(), std::size_t(2));
   }
 
   void closingWithAnUnsavedRecordOffersToSave() {
