@@ -517,17 +517,38 @@ TRecordJournal::TOpen TRecordJournal::OpenNamed(std::uint64_t generation, std::s
   // a program starting meanwhile never takes it for an abandoned journal.
   const QString base = BaseName();
   const QByteArray temp = QFile::encodeName(base + QStringLiteral(".journal.new"));
-  ::unlink(temp.constData());
-  TFd fd(::open(temp.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-  if (fd.Fd < 0) {
-    Fail(errno);
-    return TOpen::Failed;
+  TFd fd(-1);
+  for (int attempt = 0;; ++attempt) {
+    ::unlink(temp.constData());
+    fd.Fd = ::open(temp.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd.Fd < 0) {
+      Fail(errno);
+      return TOpen::Failed;
+    }
+    // Until the lock is ours, a program starting meanwhile may take the
+    // empty file for one left by a crash and remove it (holding its lock
+    // while it does): then the name is no longer ours, and we start anew.
+    int locked;
+    do {
+      locked = ::flock(fd.Fd, LOCK_EX);
+    } while (locked != 0 && errno == EINTR);
+    if (locked != 0) {
+      Fail(errno);
+      return TOpen::Failed;
+    }
+    struct stat mine {
+    }, named{};
+    if (::fstat(fd.Fd, &mine) == 0 && ::stat(temp.constData(), &named) == 0 &&
+        mine.st_dev == named.st_dev && mine.st_ino == named.st_ino)
+      break;
+    ::close(std::exchange(fd.Fd, -1));
+    if (attempt == 100) {
+      Fail(EAGAIN);
+      return TOpen::Failed;
+    }
   }
-  const auto head = Header();
-  int error = ::flock(fd.Fd, LOCK_EX | LOCK_NB) != 0
-                  ? errno
-                  : WriteAll(FOptions, fd.Fd, head.data(), head.size(), 0);
-  if (error == 0 && count > 0) {
+  int error = 0;
+  if (count > 0) {
     // The saved part of the record, from the file that kept it; given up
     // when the record is saved or replaced meanwhile.
     error = CopyRange(FOptions, FFd, fd.Fd, kHeader, std::uint64_t{count} * kEntry, [&] {
@@ -535,6 +556,11 @@ TRecordJournal::TOpen TRecordJournal::OpenNamed(std::uint64_t generation, std::s
       return FUnsaved && FGeneration == generation;
     });
   }
+  // The header last: a copy cut short by a crash has none, so the next start
+  // tells it from a whole one (see FindAbandoned).
+  const auto head = Header();
+  if (error == 0)
+    error = WriteAll(FOptions, fd.Fd, head.data(), head.size(), 0);
   if (error != 0) {
     ::unlink(temp.constData());
     if (error < 0)
@@ -648,8 +674,13 @@ void TRecordJournal::Fail(int error) {
 
 std::vector<TJournalFound> TRecordJournal::FindAbandoned(const QString& folder) {
   std::vector<TJournalFound> found;
-  const QStringList names =
-      QDir(folder).entryList({QStringLiteral("record-*.journal")}, QDir::Files, QDir::Name);
+  // "*.journal.new": a copy its owner was making when it ended (see
+  // OpenNamed). With its header it is whole, the newest copy of that owner's
+  // record (the owner had no other name while it was made), and is offered
+  // like a journal; without one the copy was cut short, and it goes.
+  const QStringList names = QDir(folder).entryList(
+      {QStringLiteral("record-*.journal"), QStringLiteral("record-*.journal.new")}, QDir::Files,
+      QDir::Name);
   for (const QString& name : names) {
     const QString path = QDir(folder).filePath(name);
     TFd fd(OpenAbandoned(path));
@@ -658,8 +689,10 @@ std::vector<TJournalFound> TRecordJournal::FindAbandoned(const QString& folder) 
     const TScan r = ScanJournal(fd.Fd, nullptr);
     if (!r.Error.isEmpty())
       continue;
-    if (r.Count == 0 && r.Unreadable == 0) {
-      ::unlink(QFile::encodeName(path).constData());  // nothing to offer
+    const bool copy = name.endsWith(QStringLiteral(".new"));
+    if (r.Count == 0 && (r.Unreadable == 0 || copy)) {
+      // Nothing to offer; removed while its lock is held.
+      ::unlink(QFile::encodeName(path).constData());
       continue;
     }
     TJournalFound f;

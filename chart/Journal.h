@@ -21,7 +21,9 @@
 // before it was ever written, an unnamed file takes it). When the record
 // becomes unsaved again the writer copies that content into a new named
 // file (in the kernel where it can), so the window's record is never held
-// twice in memory.
+// twice in memory. That file is made as "record-<owner>.journal.new", locked,
+// its header written after the copy, and then renamed: a crash during the
+// copy leaves one without a header, which the next start removes.
 #include "chart/Record.h"
 
 #include <QString>
@@ -106,8 +108,9 @@ class TRecordJournal {
   QString Path() const;
   bool Failed() const;
 
-  // Journals in the folder whose owner is not running. Empty ones (nothing
-  // to restore) are removed on the way.
+  // Journals in the folder whose owner is not running, a whole ".new" copy
+  // among them. Empty ones (nothing to restore) and copies cut short are
+  // removed on the way.
   static std::vector<TJournalFound> FindAbandoned(const QString& folder);
   static TJournalRestore Restore(const QString& path);
   // Removes an abandoned journal; refuses one whose owner still runs.

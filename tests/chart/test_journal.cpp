@@ -287,6 +287,12 @@ TEST_F(JournalTest, DamagedJournalsGiveWhatCameBeforeTheDamage) {
   version[8] = 2;
   WriteFile(QStringLiteral("record-version.journal"), version);
   WriteFile(QStringLiteral("record-short.journal"), good.left(5));
+  // Copies an owner was making when it ended: whole (its header comes last),
+  // cut short (no header yet), just begun.
+  WriteFile(QStringLiteral("record-copied.journal.new"), good);
+  WriteFile(QStringLiteral("record-cut.journal.new"),
+            QByteArray(int(H), '\0') + good.mid(int(H), int(30 * E + 7)));
+  WriteFile(QStringLiteral("record-begun.journal.new"), {});
 
   struct TCase {
     const char* Name;
@@ -315,11 +321,13 @@ TEST_F(JournalTest, DamagedJournalsGiveWhatCameBeforeTheDamage) {
       EXPECT_EQ(f.Unreadable, 60u);
     }
   }
-  EXPECT_EQ(names,
-            (QStringList{"record-garbage.journal", "record-magic.journal", "record-short.journal",
-                         "record-torn.journal", "record-version.journal"}));
-  EXPECT_FALSE(QFile::exists(PathOf(QStringLiteral("record-zero.journal"))));
-  EXPECT_FALSE(QFile::exists(PathOf(QStringLiteral("record-header.journal"))));
+  EXPECT_EQ(names, (QStringList{"record-copied.journal.new", "record-garbage.journal",
+                                "record-magic.journal", "record-short.journal",
+                                "record-torn.journal", "record-version.journal"}));
+  EXPECT_EQ(found[0].Count, 100u);
+  for (const char* gone : {"record-zero.journal", "record-header.journal", "record-cut.journal.new",
+                           "record-begun.journal.new"})
+    EXPECT_FALSE(QFile::exists(PathOf(QString::fromLatin1(gone)))) << gone;
 }
 
 TEST_F(JournalTest, WhatIsNoJournalFileIsAnErrorNotAHang) {
@@ -538,6 +546,47 @@ TEST_F(JournalTest, SavedSamplesComeBackWhenRecordingGoesOn) {
     EXPECT_EQ(found[0].Count, all.size());
     ASSERT_TRUE(TRecordJournal::Discard(found[0].Path));
   }
+}
+
+// A crash while the saved samples are copied into a new named file leaves
+// the copy under its temporary name: the next start removes it, but never
+// while its owner still runs.
+TEST_F(JournalTest, ACopyCutShortIsRemovedButNotWhileItsOwnerRuns) {
+  std::atomic<bool> hold{false}, held{false}, go{false};
+  TJournalOptions o = Options(QStringLiteral("a"));
+  o.Write = [&](int fd, const void* data, std::size_t size, off_t at) {
+    // The copy goes in blocks of 1 MiB: stop before the second.
+    if (hold && at > off_t(TRecordJournal::kHeaderSize)) {
+      hold = false;
+      held = true;
+      while (!go)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return ::pwrite(fd, data, size, at);
+  };
+  TRecordJournal j(Dir.path(), o);
+  std::vector<TSample> all = Ramp(100'000);
+  AppendAll(j, all);
+  j.Flush();
+  j.MarkSaved();
+  j.Append(1.0, 1.0);
+  all.push_back({1.0, 1.0});
+  hold = true;
+  std::thread writer([&] { j.Flush(); });
+  ASSERT_TRUE(Eventually([&] { return bool(held); }));
+  const QString live = PathOf(QStringLiteral("record-a.journal.new"));
+  EXPECT_TRUE(TRecordJournal::FindAbandoned(Dir.path()).empty());
+  EXPECT_FALSE(TRecordJournal::Discard(live));
+  // What a crash at this point leaves, under a name nobody holds.
+  QFile copy(live);
+  ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+  WriteFile(QStringLiteral("record-dead.journal.new"), copy.readAll());
+  EXPECT_TRUE(TRecordJournal::FindAbandoned(Dir.path()).empty());
+  EXPECT_EQ(Files(), QStringList{QStringLiteral("record-a.journal.new")});
+  go = true;
+  writer.join();
+  EXPECT_EQ(Files(), QStringList{QStringLiteral("record-a.journal")});
+  ExpectSameBits(OnDisk(j.Path()), all);
 }
 
 TEST_F(JournalTest, DiskFullWhileCopyingTheSavedSamplesIsReported) {
