@@ -477,6 +477,11 @@ void TMainFrm::GuardedDataHandler(const std::function<void()>& handler) {
 }
 
 void TMainFrm::ShowBox(const TBox& box) {
+  // A remote client's command opens no box: the client hears of it.
+  if (BoxDiversion) {
+    BoxDiversion(box.Text);
+    return;
+  }
   // A box with nothing waiting, outside those handlers, is shown at once.
   if (FDataHandlers == 0 && !TTimer::Ticking() && !FOpenBox) {
     if (box.Exception)

@@ -220,6 +220,9 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
 
   // Runs a handler; an exception that escapes it is shown and the program goes on.
   void Guarded(const std::function<void()>& handler);
+  // Set while a remote client's command runs: what would open a box (an error,
+  // an escaped exception) is handed here instead, for that client.
+  std::function<void(const QString&)> BoxDiversion;
   // Guarded, for a handler of the thermostat's data: the boxes it raises wait.
   void GuardedDataHandler(const std::function<void()>& handler);
 

@@ -403,7 +403,8 @@ void TProgramControl::StopProgramBtnClick() {
 }
 
 void TProgramControl::AddSettings(TSettingsFrm& form) {
-  auto* box = new QGroupBox(tr("Программа"));
+  // The limits bind whatever writes setpoints by itself, not only programs.
+  auto* box = new QGroupBox(tr("Пределы уставки программ, сценариев и брокера"));
   box->setObjectName(QStringLiteral("ProgramSettings"));
   auto* layout = new QFormLayout(box);
   auto* edMin = new QLineEdit(box);

@@ -2,8 +2,10 @@
 // the window's own control, but nothing here raises a box.
 #include "app/MainFormRemote.h"
 
+#include "app/AutomatedSetpoint.h"
 #include "app/IniFile.h"
 #include "app/MainForm.h"
+#include "app/MainFormProgram.h"
 #include "app/Messages.h"
 #include "app/SettingsForm.h"
 #include "link/Hid.h"
@@ -11,6 +13,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -20,8 +23,11 @@
 #include <QMenu>
 #include <QStatusBar>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 namespace calorix {
 namespace {
@@ -47,6 +53,15 @@ double Number(const TRequestDone& done) {
                                                    : std::numeric_limits<double>::quiet_NaN();
 }
 
+// Device strings in answers: printable ASCII only, so that no answer of a
+// client carries a line end, a control character or a byte it cannot decode.
+std::string Printable(const QString& text) {
+  std::string out;
+  for (QChar c : text)
+    out += c.unicode() >= 0x20 && c.unicode() < 0x7f ? char(c.unicode()) : '?';
+  return out;
+}
+
 std::optional<QHostAddress> HostAddress(const QString& text) {
   if (text.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
     return QHostAddress(QHostAddress::LocalHost);
@@ -57,6 +72,13 @@ std::optional<QHostAddress> HostAddress(const QString& text) {
 }
 
 }  // namespace
+
+QString DefaultRemoteFolder() {
+  QString base = qEnvironmentVariable("XDG_DATA_HOME");
+  if (base.isEmpty() || QDir::isRelativePath(base))
+    base = QDir::homePath() + QStringLiteral("/.local/share");
+  return base + QStringLiteral("/Calorix");
+}
 
 TRemoteWindow::TRemoteWindow(TMainFrm& window) : QObject(&window), FWindow(window) {
   connect(&window, &TMainFrm::TemperatureRead, this, [this](double t) { FLastTemperature = t; });
@@ -79,6 +101,7 @@ void TRemoteWindow::Start(const std::optional<TEndpoint>& endpoint) {
   }
   const QString name = QStringLiteral("%1:%2").arg(endpoint->Host).arg(endpoint->Port);
   FServer = std::make_unique<TRemoteServer>(*this);
+  FServer->SetIdleTimeout(Settings.IdleSeconds * 1000);
   connect(FServer.get(), &TRemoteServer::ClientsChanged, this, [this] { ShowStatus(); });
   QString error;
   const auto address = HostAddress(endpoint->Host);
@@ -95,6 +118,7 @@ void TRemoteWindow::Start(const std::optional<TEndpoint>& endpoint) {
   std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
   ShowStatus();
   FPanel->setText(text);
+  FPanel->setVisible(true);  // the failure stays in view
 }
 
 void TRemoteWindow::ShowStatus() {
@@ -109,42 +133,75 @@ void TRemoteWindow::ShowStatus() {
   FPanel->setText(LoadStr(FPublic ? 1071 : 1070).arg(FListening).arg(FServer->ClientCount()));
 }
 
+TRemoteError TRemoteWindow::ForClient(const std::function<TRemoteError()>& handler) {
+  QStringList boxes;
+  auto divert = [&boxes](const QString& text) { boxes << text; };
+  const bool wasRunning = FWindow.ProgramState() == TProgramState::Running;
+  std::function<void(const QString&)> before = std::exchange(FWindow.BoxDiversion, divert);
+  TRemoteError error;
+  FWindow.Guarded([&] { error = handler(); });
+  FWindow.BoxDiversion = std::move(before);
+  if (boxes.isEmpty())
+    return error;
+  // The window shows what it would have said; the client learns of it in ASCII.
+  FWindow.SetStatusText(1, boxes.back());
+  if (error)
+    return error;
+  const bool paused = wasRunning && FWindow.ProgramState() == TProgramState::Paused;
+  return {-200, paused ? "the temperature program paused; see the window's status bar"
+                       : "see the window's status bar"};
+}
+
 std::string TRemoteWindow::ProductName() const {
   TJvHidDevice* d = FWindow.SelectedDevice();
-  return d ? d->ProductName().toStdString() : std::string();
+  return d ? Printable(d->ProductName()) : std::string();
 }
 
 std::string TRemoteWindow::SelectedSerial() const {
   TJvHidDevice* d = FWindow.SelectedDevice();
-  return d ? d->SerialNumber().toStdString() : std::string();
+  return d ? Printable(d->SerialNumber()) : std::string();
 }
 
 std::vector<std::string> TRemoteWindow::Catalog() const {
   std::vector<std::string> out;
   for (TJvHidDevice* d : FWindow.Devices())
-    out.push_back(d->SerialNumber().toStdString());
+    out.push_back(Printable(d->SerialNumber()));
   return out;
 }
 
 TRemoteError TRemoteWindow::Select(const std::string& serial) {
   const auto& devices = FWindow.Devices();
   for (std::size_t i = 0; i < devices.size(); ++i) {
-    if (devices[i]->SerialNumber().toStdString() != serial)
+    // As the catalog names it.
+    if (Printable(devices[i]->SerialNumber()) != serial)
       continue;
     TJvHidDevice* wanted = devices[i];
-    // As a click on its menu item.
-    for (QAction* item : FWindow.DevPopup->actions()) {
-      if (item->data().toInt() == int(i))
-        FWindow.Guarded([&] { FWindow.DevPopupItemClick(item); });
-    }
-    if (FWindow.SelectedDevice() != wanted)
-      return {-240, "the thermostat cannot take commands"};
-    return {};
+    return ForClient([&]() -> TRemoteError {
+      // As a click on its menu item.
+      for (QAction* item : FWindow.DevPopup->actions()) {
+        if (item->data().toInt() == int(i))
+          FWindow.DevPopupItemClick(item);
+      }
+      if (FWindow.SelectedDevice() != wanted)
+        return {-240, "the thermostat cannot take commands"};
+      return {};
+    });
   }
   return {-224, "no such thermostat"};
 }
 
+bool TRemoteWindow::QueueHasRoom() const {
+  return FWindow.Requests().Requests().size() < kMaxQueued;
+}
+
+namespace {
+const TRemoteError kQueueFull{-200, "the thermostat is busy: too many requests wait"};
+constexpr double kNoReading = std::numeric_limits<double>::quiet_NaN();
+}  // namespace
+
 void TRemoteWindow::MeasureTemperature(TValueDone done) {
+  if (!QueueHasRoom())
+    return done(kNoReading, kQueueFull);
   FWindow.QueueRequest(rkTemperature, std::string(kTemperatureRequest),
                        [done](const TRequestDone& r) { done(Number(r), Hardware(r)); });
 }
@@ -153,14 +210,22 @@ TRemoteError TRemoteWindow::WriteSetpoint(const std::string& text, TDone done) {
   // The window would ask whether to pause the program; a client is told instead.
   if (FWindow.ProgramState() == TProgramState::Running)
     return {-221, "a temperature program is running; PROGram:STATe PAUSe first"};
-  const auto request = FWindow.SetpointWriteRequest(QString::fromStdString(text));
-  if (!request) {
-    // As "Изменить": nothing is written, the setpoint in force is read back.
-    FWindow.QueueRequest(rkSetpointRead, std::string(kSetpointReadRequest));
+  // Bound by the limits of programs, scripts and the broker; written as programs write.
+  const TSetpointLimits& limits = FWindow.Program()->Limits();
+  const TAutomatedSetpoint setpoint = CheckAutomatedSetpoint(text, limits.Min, limits.Max);
+  if (setpoint.Verdict == TSetpointVerdict::NotANumber)
     return {-224, "not a setpoint"};
+  if (!setpoint) {
+    char range[96];
+    std::snprintf(range, sizeof range, "outside the setpoint limits %g..%g", limits.Min,
+                  limits.Max);
+    return {-222, range};
   }
+  if (!QueueHasRoom())
+    return kQueueFull;
+  const std::string request = std::string(kSetpointWritePrefix) + setpoint.Text + "\r";
   auto written = std::make_shared<TRemoteError>();
-  FWindow.QueueRequest(rkSetpointWrite, *request, [written](const TRequestDone& r) {
+  FWindow.QueueRequest(rkSetpointWrite, request, [written](const TRequestDone& r) {
     // Status 5: the thermostat refuses a value out of its range.
     if (r.Outcome == TRequestOutcome::ErrorStatus && r.Status == 5)
       *written = {-222, "refused by the thermostat"};
@@ -174,11 +239,15 @@ TRemoteError TRemoteWindow::WriteSetpoint(const std::string& text, TDone done) {
 }
 
 void TRemoteWindow::ReadSetpoint(TValueDone done) {
+  if (!QueueHasRoom())
+    return done(kNoReading, kQueueFull);
   FWindow.QueueRequest(rkSetpointRead, std::string(kSetpointReadRequest),
                        [done](const TRequestDone& r) { done(Number(r), Hardware(r)); });
 }
 
 void TRemoteWindow::ReadProtection(TBitsDone done) {
+  if (!QueueHasRoom())
+    return done(0, kQueueFull);
   FWindow.QueueRequest(rkAlarmStatus, std::string(kAlarmStatusRequest),
                        [done](const TRequestDone& r) {
                          int bits = 0;
@@ -196,8 +265,10 @@ TRemoteError TRemoteWindow::SetRecording(bool on) {
     return {};
   if (on && !FWindow.SelectedDevice())
     return {-221, "no thermostat selected"};
-  FWindow.Guarded([this] { FWindow.RecordBtnClick(); });
-  return {};
+  return ForClient([this]() -> TRemoteError {
+    FWindow.RecordBtnClick();
+    return {};
+  });
 }
 
 bool TRemoteWindow::Recording() const {
@@ -216,37 +287,94 @@ std::vector<TRemotePoint> TRemoteWindow::RecordData(std::size_t first, std::size
   return out;
 }
 
-TRemoteError TRemoteWindow::SaveRecord(const std::string& path) {
-  const QString file = QString::fromStdString(path);
-  if (file.isEmpty())
+TRemoteError TRemoteWindow::RemotePath(const std::string& name, bool save, QString& path) const {
+  if (name.empty())
     return {-224, "empty file name"};
-  if (QFileInfo::exists(file))
-    return {-221, "file exists"};
-  const QString error = FWindow.SaveRecordTo(file);
-  if (!error.isEmpty())
-    return {-250, error.toStdString()};
+  const QString text = QString::fromStdString(name);
+  if (std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x20; }))
+    return {-224, "a control character in the file name"};
+  if (text.split(QLatin1Char('/')).contains(QStringLiteral("..")))
+    return {-221, "'..' is not allowed in a file name"};
+  const QString folder = Settings.Folder.isEmpty() ? DefaultRemoteFolder() : Settings.Folder;
+  if (save && !QDir().mkpath(folder))
+    return {-250, "the remote folder cannot be made"};
+  // Compared as the file system resolves them: no symbolic link leads out.
+  const QString root = QDir(folder).canonicalPath();
+  if (root.isEmpty())
+    return {-221, "the remote folder does not exist"};
+  const QString wanted = QDir::cleanPath(QDir(folder).absoluteFilePath(text));
+  const QFileInfo info(wanted);
+  const QString parent = QDir(info.absolutePath()).canonicalPath();
+  auto inside = [&root](const QString& p) {
+    return p == root || p.startsWith(root + QLatin1Char('/'));
+  };
+  if (parent.isEmpty() || !inside(parent))
+    return {-221, "outside the remote folder"};
+  const QString file = parent + QLatin1Char('/') + info.fileName();
+  struct stat st {};
+  const bool exists = ::lstat(QFile::encodeName(file).constData(), &st) == 0;
+  if (save) {
+    if (exists)
+      return {-221, "file exists"};
+    path = file;
+    return {};
+  }
+  if (!exists)
+    return {-221, "no such file"};
+  const QFileInfo target(file);
+  if (!inside(target.canonicalFilePath()))
+    return {-221, "outside the remote folder"};
+  // Never a pipe or a device: either could block or read without end.
+  if (!target.isFile())
+    return {-221, "not a regular file"};
+  if (target.size() > kMaxProgramFile)
+    return {-221, "the file is larger than " + std::to_string(kMaxProgramFile) + " bytes"};
+  path = target.canonicalFilePath();
   return {};
+}
+
+TRemoteError TRemoteWindow::SaveRecord(const std::string& name) {
+  QString file;
+  if (const TRemoteError refused = RemotePath(name, true, file))
+    return refused;
+  return ForClient([&]() -> TRemoteError {
+    // The window's reason is in its language; the client's queue stays ASCII.
+    if (!FWindow.SaveRecordTo(file).isEmpty())
+      return {-250, "the file cannot be written"};
+    return {};
+  });
 }
 
 TRemoteError TRemoteWindow::ClearRecord() {
   if (FWindow.Modified())
     return {-221, "unsaved samples"};
-  FWindow.Guarded([this] { FWindow.ClearRecord(); });
-  return {};
+  return ForClient([this]() -> TRemoteError {
+    FWindow.ClearRecord();
+    return {};
+  });
 }
 
 // Temperature programs: the window's own calls; their refusals go to the client.
-TRemoteError TRemoteWindow::ProgramLoad(const std::string& path) {
+TRemoteError TRemoteWindow::ProgramLoad(const std::string& name) {
   if (FWindow.ProgramState() != TProgramState::Stopped)
     return {-221, "a temperature program is running"};
-  QString error;
-  // The window's reasons are Russian; the client's queue stays ASCII.
-  if (!FWindow.ProgramLoad(QString::fromStdString(path), &error))
-    return {-224, "the program file cannot be loaded"};
-  return {};
+  QString path;
+  if (const TRemoteError refused = RemotePath(name, false, path))
+    return refused;
+  return ForClient([&]() -> TRemoteError {
+    QString error;
+    // The window's reasons are Russian; the client's queue stays ASCII.
+    if (!FWindow.ProgramLoad(path, &error))
+      return {-224, "the program file cannot be loaded"};
+    return {};
+  });
 }
 
 TRemoteError TRemoteWindow::SetProgramState(TRemoteProgramState state) {
+  return ForClient([&] { return ChangeProgramState(state); });
+}
+
+TRemoteError TRemoteWindow::ChangeProgramState(TRemoteProgramState state) {
   switch (state) {
     case TRemoteProgramState::Running: {
       if (FWindow.ProgramState() == TProgramState::Running)
@@ -259,10 +387,10 @@ TRemoteError TRemoteWindow::SetProgramState(TRemoteProgramState state) {
     case TRemoteProgramState::Paused:
       if (FWindow.ProgramState() == TProgramState::Stopped)
         return {-221, "no temperature program is running"};
-      FWindow.Guarded([this] { FWindow.ProgramPause(); });
+      FWindow.ProgramPause();
       return {};
     case TRemoteProgramState::Stopped:
-      FWindow.Guarded([this] { FWindow.ProgramStop(); });
+      FWindow.ProgramStop();
       return {};
   }
   return {};
@@ -295,6 +423,10 @@ void TMainFrm::StartRemote() {
   s.Enabled = ini.ReadBool(kSection, QStringLiteral("Enabled"), false);
   s.Address = ini.ReadString(kSection, QStringLiteral("Address"), QStringLiteral("127.0.0.1"));
   s.Port = ini.ReadInteger(kSection, QStringLiteral("Port"), kDefaultRemotePort);
+  s.Folder = ini.ReadString(kSection, QStringLiteral("Folder"), QString()).trimmed();
+  const int idle = ini.ReadInteger(kSection, QStringLiteral("IdleTimeout"), 600);
+  // Negative or beyond a day: the default.
+  s.IdleSeconds = idle >= 0 && idle <= 86400 ? idle : 600;
   std::optional<TEndpoint> endpoint = FRemoteOption;
   if (!endpoint && s.Enabled) {
     // A port outside 1..65535 in the file means the default one.

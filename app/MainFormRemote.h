@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <limits>
 #include <memory>
 
@@ -21,17 +22,28 @@ struct TRemoteSettings {
   bool Enabled = false;
   QString Address = QStringLiteral("127.0.0.1");
   int Port = kDefaultRemotePort;
+  QString Folder;         // of RECord:SAVE and PROGram:LOAD; empty: DefaultRemoteFolder()
+  int IdleSeconds = 600;  // a client silent this long is closed; 0: never
 };
+
+// $XDG_DATA_HOME/Calorix, by default ~/.local/share/Calorix.
+QString DefaultRemoteFolder();
 
 class TRemoteWindow final : public QObject, public IRemoteInstrument {
   Q_OBJECT
  public:
+  // Requests of all clients waiting for the thermostat, at most.
+  static constexpr std::size_t kMaxQueued = 16;
+  // Program files beyond this are refused before they are read.
+  static constexpr qint64 kMaxProgramFile = 1 << 20;
+
   explicit TRemoteWindow(TMainFrm& window);
   ~TRemoteWindow() override;
 
   // Listens on endpoint, or stops with none; failures go to the status bar and stderr.
   void Start(const std::optional<TEndpoint>& endpoint);
-  TRemoteSettings Settings;  // as in the settings file and dialog
+  TRemoteSettings Settings;                                // as in the settings file and dialog
+  TRemoteServer* Server() const { return FServer.get(); }  // none when not listening
 
   // IRemoteInstrument
   std::string ProductName() const override;
@@ -56,6 +68,14 @@ class TRemoteWindow final : public QObject, public IRemoteInstrument {
 
  private:
   void ShowStatus();
+  // Runs a window handler for a client: what it would show in a box becomes
+  // the status bar's text and the client's error, so no client opens a box.
+  TRemoteError ForClient(const std::function<TRemoteError()>& handler);
+  TRemoteError ChangeProgramState(TRemoteProgramState state);
+  // A client's file name as a path inside the folder, or why it is refused.
+  TRemoteError RemotePath(const std::string& name, bool save, QString& path) const;
+  // The thermostat's queue has room for a client's request.
+  bool QueueHasRoom() const;
 
   TMainFrm& FWindow;
   std::unique_ptr<TRemoteServer> FServer;

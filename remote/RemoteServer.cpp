@@ -8,8 +8,31 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 
 namespace calorix {
+namespace {
+
+bool StartsWithNoCase(const QByteArray& line, const char* prefix) {
+  return line.left(qsizetype(std::strlen(prefix))).compare(prefix, Qt::CaseInsensitive) == 0;
+}
+
+// What a web browser sends: "POST /path HTTP/1.1" first, "Host:" and
+// "Origin:" among the headers. No instrument command line looks like either.
+bool LooksLikeHttp(const QByteArray& line, bool first) {
+  if (StartsWithNoCase(line, "host:") || StartsWithNoCase(line, "origin:"))
+    return true;
+  if (!first)
+    return false;
+  const QList<QByteArray> words = line.trimmed().split(' ');
+  if (words.size() != 3 || !words[2].startsWith("HTTP/1."))
+    return false;
+  return !words[0].isEmpty() &&
+         std::all_of(words[0].begin(), words[0].end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+}
+
+}  // namespace
 
 struct TRemoteServer::TClient {
   QPointer<QTcpSocket> Socket;
@@ -17,6 +40,10 @@ struct TRemoteServer::TClient {
   QByteArray Input;         // bytes read, not yet a whole line
   bool Discarding = false;  // inside a line over the limit
   bool PumpQueued = false;
+  bool InSession = false;  // its session is running a command
+  bool Held = false;       // answers pile up unread: its input waits
+  bool FirstLine = true;
+  QTimer* Idle = nullptr;  // child of the socket
 };
 
 TRemoteServer::TRemoteServer(IRemoteInstrument& instrument, QObject* parent)
@@ -55,6 +82,11 @@ quint16 TRemoteServer::Port() const {
   return FServer->serverPort();
 }
 
+int TRemoteServer::HeldClients() const {
+  return int(
+      std::count_if(FClients.begin(), FClients.end(), [](const auto& c) { return c->Held; }));
+}
+
 TRemoteServer::TClient* TRemoteServer::Find(QTcpSocket* socket) const {
   for (const auto& c : FClients) {
     if (c->Socket == socket)
@@ -86,14 +118,28 @@ void TRemoteServer::Accept() {
             guard->write(answer.data(), qint64(answer.size()));
         },
         [this, raw] { SchedulePump(raw); });
+    client->Session->SetSliceOver([this] { return FTurn.elapsed() >= kSliceMs; });
+    if (FIdleMs > 0) {
+      client->Idle = new QTimer(socket);
+      client->Idle->setSingleShot(true);
+      client->Idle->setInterval(FIdleMs);
+      connect(client->Idle, &QTimer::timeout, this, [this, socket] {
+        if (TClient* c = Find(socket))
+          IdleTimeout(c);
+      });
+      client->Idle->start();
+    }
     FClients.push_back(std::move(client));
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
-      if (TClient* c = Find(socket))
-        Pump(c);
+      if (TClient* c = Find(socket)) {
+        if (c->Idle)
+          c->Idle->start();
+        Turn(c);
+      }
     });
     connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] {
       if (TClient* c = Find(socket); c && socket->bytesToWrite() < kMaxUnsent / 2)
-        Pump(c);
+        Turn(c);
     });
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
       if (TClient* c = Find(socket))
@@ -105,8 +151,28 @@ void TRemoteServer::Accept() {
         Drop(c);
     });
     emit ClientsChanged(ClientCount());
-    Pump(raw);
+    Turn(raw);
   }
+}
+
+void TRemoteServer::SetIdleTimeout(int ms) {
+  FIdleMs = ms;
+}
+
+void TRemoteServer::IdleTimeout(TClient* c) {
+  if (c->Session->Busy()) {
+    c->Idle->start();  // waiting for its own answers is not idle
+    return;
+  }
+  c->Socket->write(QByteArrayLiteral("Calorix: no command for %1 s; connection closed\n")
+                       .replace("%1", QByteArray::number(FIdleMs / 1000)));
+  c->Socket->flush();
+  Drop(c);
+}
+
+void TRemoteServer::Turn(TClient* c) {
+  FTurn.start();
+  Pump(c);
 }
 
 void TRemoteServer::SchedulePump(TClient* client) {
@@ -117,8 +183,10 @@ void TRemoteServer::SchedulePump(TClient* client) {
   QTimer::singleShot(0, this, [this, socket] {
     if (TClient* c = Find(socket)) {
       c->PumpQueued = false;
-      c->Session->Resume();
-      Pump(c);
+      FTurn.start();
+      Feed(c, [c] { c->Session->Resume(); });
+      if (Find(socket))
+        Pump(c);
     }
   });
 }
@@ -127,20 +195,33 @@ void TRemoteServer::Pump(TClient* c) {
   QTcpSocket* socket = c->Socket;
   if (!socket)
     return;
-  // A few lines per call, so one busy client cannot keep the window waiting.
-  for (int lines = 0; lines < 64; ++lines) {
-    if (c->Session->Busy() || socket->bytesToWrite() > kMaxUnsent)
+  // Lines until the client's turn is over, so that one busy client cannot keep
+  // the window and the others waiting.
+  while (FTurn.elapsed() < kSliceMs) {
+    c->Held = socket->bytesToWrite() > kMaxUnsent;
+    if (c->Session->Busy() || c->Held)
       return;
     const qsizetype lf = c->Input.indexOf('\n');
     if (lf >= 0) {
       const QByteArray line = c->Input.left(lf);
       c->Input.remove(0, lf + 1);
+      if (LooksLikeHttp(line, c->FirstLine)) {
+        // A web page's request (fetch, a form): nothing of it may run.
+        std::fprintf(stderr,
+                     "Calorix: remote control: %s sent an HTTP request; connection closed\n",
+                     qPrintable(socket->peerAddress().toString()));
+        Drop(c);
+        return;
+      }
+      c->FirstLine = false;
       const qsizetype length = line.endsWith('\r') ? line.size() - 1 : line.size();
       if (c->Discarding || length > kMaxLine) {
         c->Discarding = false;
-        c->Session->LineTooLong();
+        Feed(c, [c] { c->Session->LineTooLong(); });
       } else {
-        c->Session->Line(std::string_view(line.constData(), std::size_t(line.size())));
+        Feed(c, [c, &line] {
+          c->Session->Line(std::string_view(line.constData(), std::size_t(line.size())));
+        });
       }
       if (!Find(socket))
         return;
@@ -160,6 +241,12 @@ void TRemoteServer::Pump(TClient* c) {
     SchedulePump(c);
 }
 
+void TRemoteServer::Feed(TClient* c, const std::function<void()>& step) {
+  c->InSession = true;
+  step();
+  c->InSession = false;
+}
+
 void TRemoteServer::Drop(TClient* client) {
   auto it = std::find_if(FClients.begin(), FClients.end(),
                          [client](const auto& c) { return c.get() == client; });
@@ -171,6 +258,13 @@ void TRemoteServer::Drop(TClient* client) {
     socket->disconnect(this);
     socket->abort();
     socket->deleteLater();
+  }
+  if (gone->InSession) {
+    // Gone while its session runs (an event loop inside a command): the session
+    // is freed once that command has returned.
+    FGone.push_back(std::move(gone));
+    QTimer::singleShot(
+        0, this, [this] { std::erase_if(FGone, [](const auto& c) { return !c->InSession; }); });
   }
   emit ClientsChanged(ClientCount());
 }

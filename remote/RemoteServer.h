@@ -5,10 +5,12 @@
 // pieces, and a client that does not read its answers is not read from either.
 #include "remote/Instrument.h"
 
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -26,6 +28,8 @@ class TRemoteServer : public QObject {
   static constexpr qsizetype kMaxLine = 4096;  // longer lines are dropped whole
   // Answers waiting in a socket beyond this stop the client's input.
   static constexpr qint64 kMaxUnsent = 1 << 20;
+  // The UI thread's time for one client before the window and the others.
+  static constexpr qint64 kSliceMs = 4;
 
   explicit TRemoteServer(IRemoteInstrument& instrument, QObject* parent = nullptr);
   ~TRemoteServer() override;
@@ -37,6 +41,10 @@ class TRemoteServer : public QObject {
   QHostAddress Address() const;
   quint16 Port() const;
   int ClientCount() const { return int(FClients.size()); }
+  // A client that sends nothing for this long is closed; 0: never.
+  void SetIdleTimeout(int ms);
+  // Clients whose input waits because they do not read their answers.
+  int HeldClients() const;
 
  signals:
   void ClientsChanged(int count);
@@ -44,14 +52,21 @@ class TRemoteServer : public QObject {
  private:
   struct TClient;
   void Accept();
+  void Turn(TClient* client);  // a new time slice, then Pump
   void Pump(TClient* client);
+  void IdleTimeout(TClient* client);
   void SchedulePump(TClient* client);
   void Drop(TClient* client);
+  // Runs step on the client's session, marked as running.
+  void Feed(TClient* client, const std::function<void()>& step);
   TClient* Find(QTcpSocket* socket) const;
 
   IRemoteInstrument& FInstrument;
   QTcpServer* FServer = nullptr;  // child
   std::vector<std::unique_ptr<TClient>> FClients;
+  std::vector<std::unique_ptr<TClient>> FGone;  // dropped while their session ran
+  QElapsedTimer FTurn;                          // since the running client's turn began
+  int FIdleMs = 0;
 };
 
 }  // namespace calorix

@@ -211,6 +211,8 @@ const char* ScpiErrorText(int code) {
       return "Missing parameter";
     case -113:
       return "Undefined header";
+    case -200:
+      return "Execution error";
     case -221:
       return "Settings conflict";
     case -222:
@@ -393,10 +395,51 @@ void TScpiSession::Error(int code, std::string detail) {
 }
 
 void TScpiSession::Answer(std::string text) {
+  FAnswerStart = FAnswers.size();
+  FAnsweredBefore = FAnswered;
   if (FAnswered)
     FAnswers += ';';
   FAnswers += text;
   FAnswered = true;
+  if (FAnswers.size() > kMaxLineAnswer)
+    TooMuchData();
+}
+
+void TScpiSession::TooMuchData() {
+  // The answer that did not fit is dropped; those before it are sent.
+  FAnswers.resize(FAnswerStart);
+  FAnswered = FAnsweredBefore;
+  FDataNext = FDataEnd = 0;
+  Error(-223, "the answers of one line passed " + std::to_string(kMaxLineAnswer) + " bytes");
+  FDiscard = true;
+}
+
+void TScpiSession::MoreData() {
+  const std::size_t count = std::min(kDataChunk, FDataEnd - FDataNext);
+  const std::vector<TRemotePoint> points = FInstrument.RecordData(FDataNext, count);
+  std::string out;
+  out.reserve(points.size() * 20);
+  for (const TRemotePoint& pt : points) {
+    if (FDataAny)
+      out += ',';
+    FDataAny = true;
+    out += FormatSeconds(pt.Seconds);
+    out += ',';
+    out += FormatScpiTemperature(pt.Value);
+  }
+  // Fewer than asked: the record became shorter meanwhile.
+  FDataNext = points.size() < count ? FDataEnd : FDataNext + count;
+  FAnswers += out;
+  if (FAnswers.size() > kMaxLineAnswer)
+    TooMuchData();
+}
+
+bool TScpiSession::Yield() {
+  if (!FSliceOver || !FSliceOver())
+    return false;
+  if (FWake)
+    FWake();
+  return true;
 }
 
 void TScpiSession::EndLine() {
@@ -438,7 +481,15 @@ void TScpiSession::Run() {
         after();
       continue;
     }
+    if (FDataNext < FDataEnd) {
+      if (Yield())
+        break;
+      MoreData();
+      continue;
+    }
     if (FNext < FUnits.size()) {
+      if (Yield())
+        break;
       TScpiCommand c;
       const std::string_view unit = Trim(FUnits[FNext++]);
       if (FDiscard || unit.empty())
@@ -455,7 +506,7 @@ void TScpiSession::Run() {
       FInLine = false;
       EndLine();
     }
-    if (FLines.empty())
+    if (FLines.empty() || Yield())
       break;
     TPendingLine line = std::move(FLines.front());
     FLines.pop_front();
@@ -522,8 +573,10 @@ void TScpiSession::Execute(const TScpiCommand& c) {
   switch (e->Cmd) {
     case TCmd::Idn: {
       std::string product = FInstrument.ProductName(), serial = FInstrument.SelectedSerial();
-      std::replace(product.begin(), product.end(), ',', ' ');
-      std::replace(serial.begin(), serial.end(), ',', ' ');
+      // Its fields are separated by ',' and answers by ';'.
+      for (std::string* field : {&product, &serial})
+        std::replace_if(
+            field->begin(), field->end(), [](char c) { return c == ',' || c == ';'; }, ' ');
       Answer("Calorix," + product + "," + serial + "," + CALORIX_VERSION);
       break;
     }
@@ -630,17 +683,11 @@ void TScpiSession::Execute(const TScpiCommand& c) {
         Error(-222, "first sample beyond the record");
         return;
       }
-      count = std::min(count, points - first);
-      std::string out;
-      out.reserve(count * 16);
-      for (const TRemotePoint& pt : FInstrument.RecordData(first, count)) {
-        if (!out.empty())
-          out += ',';
-        out += FormatSeconds(pt.Seconds);
-        out += ',';
-        out += FormatScpiTemperature(pt.Value);
-      }
-      Answer(std::move(out));
+      // Formatted a chunk at a time (see Run), so a long answer shares the UI thread.
+      Answer({});
+      FDataNext = first;
+      FDataEnd = first + std::min(count, points - first);
+      FDataAny = false;
       break;
     }
     case TCmd::RecSave:

@@ -41,6 +41,10 @@ class TScpiSession {
  public:
   static constexpr std::size_t kErrorQueueSize = 20;
   static constexpr std::size_t kMaxDataPoints = 100'000;
+  // The answers of one line together; past this the line ends with -223.
+  static constexpr std::size_t kMaxLineAnswer = 4 << 20;
+  // RECord:DATA? samples formatted between two looks at the time slice.
+  static constexpr std::size_t kDataChunk = 1000;
 
   // send gets each answer line with its LF. wake is called when a command
   // that waited for the thermostat has ended: call Resume() soon (not from
@@ -54,8 +58,13 @@ class TScpiSession {
   // A line longer than the limit was dropped (-223).
   void LineTooLong();
   void Resume();
+  // Asked between commands: true when the client's turn is over. The session
+  // then stops, calls wake and goes on at the next Resume().
+  void SetSliceOver(std::function<bool()> over) { FSliceOver = std::move(over); }
   // A command waits for the thermostat, or lines wait behind one.
-  bool Busy() const { return FWaiting || !FLines.empty() || FNext < FUnits.size(); }
+  bool Busy() const {
+    return FWaiting || !FLines.empty() || FNext < FUnits.size() || FDataNext < FDataEnd;
+  }
   std::size_t ErrorCount() const { return FErrors.size(); }
 
  private:
@@ -69,6 +78,9 @@ class TScpiSession {
   void Error(int code, std::string detail = {});
   void Fail(const TRemoteError& e) { Error(e.Code, e.Detail); }
   void EndLine();
+  bool Yield();        // the turn is over: wake is called
+  void MoreData();     // the next samples of a RECord:DATA? answer
+  void TooMuchData();  // the line's answers passed kMaxLineAnswer
   // Starts an operation that answers through a callback.
   template <class TStart>
   void Await(TStart start);
@@ -91,6 +103,11 @@ class TScpiSession {
   bool FDiscard = false;   // an error ended the rest of this line
   std::string FAnswers;    // of the line being run
   bool FAnswered = false;
+  std::size_t FAnswerStart = 0;             // where the last answer begins in FAnswers
+  bool FAnsweredBefore = false;             // FAnswered before it
+  std::size_t FDataNext = 0, FDataEnd = 0;  // samples of RECord:DATA? still to format
+  bool FDataAny = false;
+  std::function<bool()> FSliceOver;
   std::function<void()> FAfter;  // runs when the awaited command ends (answer it)
 };
 

@@ -919,10 +919,6 @@ Continue?</translation>
         <translation>Save the program</translation>
     </message>
     <message>
-        <source>Программа</source>
-        <translation>Program</translation>
-    </message>
-    <message>
         <source>Наименьшая уставка, °C:</source>
         <translation>Lowest setpoint, °C:</translation>
     </message>
@@ -937,6 +933,10 @@ Continue?</translation>
     <message>
         <source>Наименьшая уставка программы больше наибольшей</source>
         <translation>The program&apos;s lowest setpoint is above its highest</translation>
+    </message>
+    <message>
+        <source>Пределы уставки программ, сценариев и брокера</source>
+        <translation>Setpoint limits of programs, scripts and the broker</translation>
     </message>
 </context>
 <context>

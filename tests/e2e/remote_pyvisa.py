@@ -75,7 +75,8 @@ def read_line(s):
 work = tempfile.mkdtemp(prefix="calorix-remote-")
 shutil.copy(BIN, os.path.join(work, "calorix"))
 env = dict(os.environ, ASAN_OPTIONS="detect_leaks=0", XDG_STATE_HOME=work,
-           XDG_CONFIG_HOME=work)
+           XDG_CONFIG_HOME=work, XDG_DATA_HOME=work)
+folder = os.path.join(work, "Calorix")  # the remote files' folder
 env.pop("QT_QPA_PLATFORM", None)
 port = free_port()
 log = open(os.path.join(work, "out.log"), "wb")
@@ -154,8 +155,8 @@ try:
     check(inst.query("REC:DATA? 1,1").split(",") == data[2:4], "RECord:DATA? first,count")
     inst.write("REC:CLE")
     check(inst.query("SYST:ERR?").startswith("-221,"), "clearing unsaved samples is refused")
-    path = os.path.join(work, "run 1.csv")
-    inst.write(f'REC:SAVE "{path}";*OPC?')
+    path = os.path.join(folder, "run 1.csv")
+    inst.write('REC:SAVE "run 1.csv";*OPC?')
     check(inst.read() == "1", "the save ended")
     lines = open(path, "rb").read().split(b"\r\n")
     check(len(lines) == points + 1 and lines[-1] == b"" and
@@ -169,8 +170,12 @@ try:
 
     # Temperature programs: none loaded, a missing file refused.
     check(inst.query("PROG:STAT?;PROG:STEP?") == "STOP;0", "no program runs")
-    inst.write(f'PROG:LOAD "{work}/none.txt"')
-    check(inst.query("SYST:ERR?").startswith("-224,"), "a missing program file is refused")
+    inst.write('PROG:LOAD "none.txt"')
+    check(inst.query("SYST:ERR?") == '-221,"Settings conflict;no such file"',
+          "a missing program file is refused")
+    inst.write(f'PROG:LOAD "{work}/out.log"')
+    check(inst.query("SYST:ERR?") == '-221,"Settings conflict;outside the remote folder"',
+          "a file outside the folder is refused")
 
     # A bad command and the error queue.
     inst.write("FOO:BAR 1")
