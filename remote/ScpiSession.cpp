@@ -331,8 +331,9 @@ int ParseScpiCommand(std::string_view text, TScpiCommand& command) {
       const std::size_t b = i;
       while (i < text.size() && text[i] != ',' && !IsBlank(text[i])) {
         // A control character is no part of a number or a word; passed on, it
-        // could end a line of the thermostat's protocol.
-        if (IsControl(text[i]))
+        // could end a line of the thermostat's protocol. A quote inside it
+        // would let a ';' in.
+        if (IsControl(text[i]) || text[i] == '"' || text[i] == '\'')
           return -102;
         ++i;
       }

@@ -152,6 +152,7 @@ TEST(ScpiSession, LinesGiveTheirAnswersAndErrors) {
       {{"TEMP 1\r2", "SYST:ERR?"}, "-102,\"Syntax error\"\n"},
       {{std::string("TEMP 1\0002", 8), "SYST:ERR?"}, "-102,\"Syntax error\"\n"},
       {{"REC:DATA? 1\x7f", "SYST:ERR?"}, "-102,\"Syntax error\"\n"},
+      {{"TEMP :\";x\"", "SYST:ERR?"}, "-102,\"Syntax error\"\n"},  // no ';' through a quote
       {{";;", ""}, ""},
       // Quoted strings, both quotes, doubled quotes.
       {{"SYST:DEV:CAT?"}, "\"SN-1\",\"SN-2\"\n"},
