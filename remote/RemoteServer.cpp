@@ -160,8 +160,9 @@ void TRemoteServer::SetIdleTimeout(int ms) {
 }
 
 void TRemoteServer::IdleTimeout(TClient* c) {
-  if (c->Session->Busy()) {
-    c->Idle->start();  // waiting for its own answers is not idle
+  // Waiting for its own answers, or with input not yet read, is not idle.
+  if (c->Session->Busy() || c->Socket->bytesAvailable() > 0) {
+    c->Idle->start();
     return;
   }
   c->Socket->write(QByteArrayLiteral("Calorix: no command for %1 s; connection closed\n")
