@@ -326,6 +326,8 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   }
   void ShowLoadedRecord();
   int DeviceIndex(const TJvHidDevice* dev) const;
+  // The device's menu item: its serial number, and whether another program holds it.
+  QString DeviceCaption(TJvHidDevice* dev);
   // A box raised inside a handler of the thermostat's data or of a timer waits
   // until the handler has returned: a modal loop inside it would stop the
   // hand-over of input reports (or that timer) for as long as the box is open.

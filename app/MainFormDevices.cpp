@@ -39,8 +39,15 @@ void TMainFrm::HidControllerArrival(TJvHidDevice* HidDev) {
   dev->SetOnData({});
   FDevices.push_back(dev);
   RebuildDevPopup();
-  if (!FSelectedDevice && !DevPopup->actions().isEmpty())
-    DevPopupItemClick(DevPopup->actions().first());
+  // The first one found is selected by itself, passing over those another program holds.
+  for (QAction* item : DevPopup->actions()) {
+    if (FSelectedDevice)
+      break;
+    DevPopupItemClick(item);
+    const int tag = item->data().toInt();
+    if (!FSelectedDevice && !FDevices.at(std::size_t(tag))->IsBusy())
+      break;
+  }
 }
 
 void TMainFrm::HidControllerRemoval(TJvHidDevice* HidDev) {
@@ -69,7 +76,7 @@ void TMainFrm::RebuildDevPopup() {
   }
   for (std::size_t i = 0; i < FDevices.size(); ++i) {
     TJvHidDevice* dev = FDevices[i];
-    QAction* item = DevPopup->addAction(dev->SerialNumber());
+    QAction* item = DevPopup->addAction(DeviceCaption(dev));
     item->setCheckable(true);
     item->setChecked(dev == FSelectedDevice);
     item->setData(int(i));  // the item's tag: its device's position
@@ -92,9 +99,8 @@ void TMainFrm::DevPopupItemClick(QObject* Sender) {
     return;
   const HIDP_CAPS caps = dev->Caps();
   const bool adapter = IsAdapterDevice(dev);
-  if (!CanCarryPayload(caps.OutputReportByteLength, adapter)) {
-    // A report too short for one payload byte could never carry a request.
-    SetStatusText(1, LoadStr(1034).arg(dev->SerialNumber()));
+  const auto refuse = [&](const QString& why) {
+    SetStatusText(1, why);
     if (FSelectedDevice) {
       // The check mark stays with the thermostat still selected.
       for (QAction* a : DevPopup->actions())
@@ -102,9 +108,21 @@ void TMainFrm::DevPopupItemClick(QObject* Sender) {
     } else {
       item->setChecked(false);
     }
+  };
+  if (!CanCarryPayload(caps.OutputReportByteLength, adapter)) {
+    // A report too short for one payload byte could never carry a request.
+    refuse(LoadStr(1034).arg(dev->SerialNumber()));
+    return;
+  }
+  // Another program polling it would take our answers for its own, and we its.
+  const bool locked = dev->Lock();
+  item->setText(DeviceCaption(dev));
+  if (!locked) {
+    refuse(tr("Термостат %1 занят другой программой").arg(dev->SerialNumber()));
     return;
   }
   if (FSelectedDevice) {
+    FSelectedDevice->Unlock();  // free for another program now
     FSelectedDevice->SetOnData({});
     // Requests meant for the previous thermostat must not reach this one; their
     // askers hear they were dropped while no thermostat is selected.
@@ -127,6 +145,11 @@ void TMainFrm::DevPopupItemClick(QObject* Sender) {
   QueueRequest(rkReadyBand, std::string(kReadyBandRequest));
   QueueRequest(rkTemperature, std::string(kTemperatureRequest));
   DataTimer->SetEnabled(true);
+}
+
+QString TMainFrm::DeviceCaption(TJvHidDevice* dev) {
+  return dev->IsBusy() ? tr("%1 (занят другой программой)").arg(dev->SerialNumber())
+                       : dev->SerialNumber();
 }
 
 int TMainFrm::DeviceIndex(const TJvHidDevice* dev) const {

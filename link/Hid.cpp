@@ -137,6 +137,16 @@ void TJvHidDevice::DiscardInput() {
   FQueue.clear();
 }
 
+bool TJvHidDevice::Lock() {
+  FBusy = EnsureChannel() && !FChannel->Lock();
+  return !FBusy;
+}
+
+void TJvHidDevice::Unlock() {
+  if (FChannel)
+    FChannel->Unlock();
+}
+
 void TJvHidDevice::UpdateDelivery() {
   std::lock_guard lock(FMutex);
   FDelivering = bool(FOnData) && FReader.joinable() && FCheckedOut && FPluggedIn;

@@ -79,6 +79,12 @@ class TJvHidDevice : public QObject {
   void SetOnData(TJvHidDataEvent handler);
   // Drops the reports queued and not handed over yet (answers to someone else's requests).
   void DiscardInput();
+  // Takes the interface for this program alone; false when another program
+  // holds it (IsBusy() then says so until a later Lock succeeds). An interface
+  // that cannot be opened at all is not busy: AccessError() says why.
+  bool Lock();
+  void Unlock();
+  bool IsBusy() const { return FBusy; }
 
   // Writes one whole output report (byte 0 = report ID), synchronously.
   bool WriteFile(const uint8_t* report, uint32_t toWrite, uint32_t& written);
@@ -107,6 +113,7 @@ class TJvHidDevice : public QObject {
   bool FIsEnumerated = false;
   bool FHasReadWriteAccess = false;
   QString FAccessError;
+  bool FBusy = false;
   bool FCapsKnown = false;
   HIDP_CAPS FCaps;
   uint32_t FNumInputBuffers = 0;

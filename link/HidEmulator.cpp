@@ -89,6 +89,7 @@ struct TLink {
 struct TChannelState {
   QByteArray Id;
   uint16_t OutputLength = 0;
+  bool Busy = false;
   std::shared_ptr<TLink> Link;
 
   std::mutex Mutex;
@@ -175,6 +176,8 @@ class TEmulatorChannel final : public IHidChannel {
     }
     FState->Wake.notify_all();
   }
+
+  bool Lock() override { return !FState->Busy; }
 
  private:
   std::shared_ptr<TChannelState> FState;
@@ -388,6 +391,11 @@ void THidEmulatorPlatform::HandleArrival(const QByteArray& body) {
     skip(QStringLiteral("нет логического \"numbered_reports\""));
     return;
   }
+  const QJsonValue busy = o.value(QLatin1String("busy"));
+  if (!busy.isUndefined() && !busy.isBool()) {
+    skip(QStringLiteral("\"busy\" не логическое"));
+    return;
+  }
   const QByteArray id = o.value(QLatin1String("id")).toString().toUtf8();
   if (id.isEmpty() || id.size() > 255) {
     skip(QStringLiteral("\"id\" должен занимать от 1 до 255 байт"));
@@ -410,6 +418,7 @@ void THidEmulatorPlatform::HandleArrival(const QByteArray& body) {
   info.OutputReportLength = outputLength;
   info.NumberedReports = o.value(QLatin1String("numbered_reports")).toBool();
   info.Access = THidAccess::ReadWrite;
+  device.Busy = busy.toBool();
   FDevices.push_back(std::move(device));
   Notify();
 }
@@ -533,6 +542,7 @@ std::unique_ptr<IHidChannel> THidEmulatorPlatform::Open(const THidInterfaceInfo&
   auto state = std::make_shared<TChannelState>();
   state->Id = device->Id;
   state->OutputLength = device->Info.OutputReportLength;
+  state->Busy = device->Busy;
   state->Link = FLink;
   device->Channels.push_back(state);
   return std::make_unique<TEmulatorChannel>(std::move(state));

@@ -3,8 +3,10 @@
 // Unix-domain SOCK_SEQPACKET socket, one message per packet, byte 0 the type:
 //   emulator -> program
 //     'A' + UTF-8 JSON {"id","manufacturer","product","serial",
-//         "input_report_length","output_report_length","numbered_reports"}
-//         an interface arrives (lengths count the report-ID byte)
+//         "input_report_length","output_report_length","numbered_reports"
+//         [,"busy"]}
+//         an interface arrives (lengths count the report-ID byte; "busy": true
+//         when another program holds its lock)
 //     'R' + id             the interface leaves
 //     'I' + n + id[n] + r  an input report as read() on hidraw returns it
 //   program -> emulator
@@ -60,6 +62,7 @@ class THidEmulatorPlatform final : public IHidPlatform {
   struct TDevice {
     QByteArray Id;
     THidInterfaceInfo Info;
+    bool Busy = false;  // another program holds its lock
     std::vector<std::weak_ptr<emulator_detail::TChannelState>> Channels;
   };
 

@@ -15,6 +15,7 @@
 #include <libudev.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include "link/HidDescriptor.h"
@@ -145,6 +146,18 @@ class THidrawChannel final : public IHidChannel {
     const uint64_t one = 1;
     [[maybe_unused]] const ssize_t n = ::write(FEvent, &one, sizeof one);
   }
+
+  // hidraw has no exclusive open: copies of the program agree through flock.
+  bool Lock() override {
+    int r;
+    do {
+      r = ::flock(FFd, LOCK_EX | LOCK_NB);
+    } while (r < 0 && errno == EINTR);
+    // Only another holder makes it busy; a node without locks stays usable.
+    return r == 0 || errno != EWOULDBLOCK;
+  }
+
+  void Unlock() override { ::flock(FFd, LOCK_UN); }
 
  private:
   int FFd;

@@ -57,6 +57,11 @@ class IHidChannel {
   virtual bool Write(const uint8_t* report, size_t size, size_t& written) = 0;
   // Wakes a blocked Read (or makes the next one return at once).
   virtual void Interrupt() = 0;
+  // Takes the interface for this program alone, as far as other programs ask
+  // for it the same way (hidraw: an exclusive flock on the node); false when
+  // another one holds it. Unlock, or closing the channel, gives it back.
+  virtual bool Lock() { return true; }
+  virtual void Unlock() {}
 };
 
 class IHidPlatform {

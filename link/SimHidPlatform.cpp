@@ -5,6 +5,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <utility>
 
 namespace calorix {
 
@@ -13,7 +14,10 @@ class TSimChannel final : public IHidChannel {
   explicit TSimChannel(std::shared_ptr<TSimThermostat> device) : FDevice(std::move(device)) {
     FDevice->ChannelOpened();
   }
-  ~TSimChannel() override { FDevice->ChannelClosed(); }
+  ~TSimChannel() override {
+    Unlock();
+    FDevice->ChannelClosed();
+  }
 
   TReadResult Read(std::vector<uint8_t>& report, int timeoutMs) override {
     return FDevice->ReadReport(report, timeoutMs, FInterrupted);
@@ -33,9 +37,20 @@ class TSimChannel final : public IHidChannel {
 
   void Interrupt() override { FDevice->Interrupt(FInterrupted); }
 
+  bool Lock() override {
+    FLocked = FLocked || FDevice->TryLock();
+    return FLocked;
+  }
+
+  void Unlock() override {
+    if (std::exchange(FLocked, false))
+      FDevice->ReleaseLock();
+  }
+
  private:
   std::shared_ptr<TSimThermostat> FDevice;
   bool FInterrupted = false;  // guarded by the device's mutex
+  bool FLocked = false;       // this channel holds the device's lock
 };
 
 TSimHidPlatform::TSimHidPlatform(std::shared_ptr<IClock> clock)

@@ -58,6 +58,7 @@ TSimThermostat::TSimThermostat(TSimThermostatOptions options, std::shared_ptr<IC
       FSetpoint(FOptions.Setpoint),
       FTemperature(FOptions.Temperature),
       FRandom(FOptions.Seed) {
+  FBusy = FOptions.Busy;
   if (FOptions.Product.isEmpty()) {
     FOptions.Product =
         FOptions.Framing == TSimFraming::Adapter ? "USB-HID Adapter" : "USB Thermostat";
@@ -398,6 +399,29 @@ void TSimThermostat::ChannelClosed() {
   std::lock_guard lock(FMutex);
   if (--FOpenChannels == 0)
     FInput.clear();
+}
+
+void TSimThermostat::SetBusy(bool busy) {
+  std::lock_guard lock(FMutex);
+  FBusy = busy;
+}
+
+bool TSimThermostat::Locked() const {
+  std::lock_guard lock(FMutex);
+  return FLocked;
+}
+
+bool TSimThermostat::TryLock() {
+  std::lock_guard lock(FMutex);
+  if (FBusy || FLocked)
+    return false;
+  FLocked = true;
+  return true;
+}
+
+void TSimThermostat::ReleaseLock() {
+  std::lock_guard lock(FMutex);
+  FLocked = false;
 }
 
 void TSimThermostat::SetPlugged(const QString& identity, const QString& path) {

@@ -28,6 +28,7 @@ struct TSimThermostatOptions {
   QByteArray Product;  // empty: "USB Thermostat" or "USB-HID Adapter" by framing
   QByteArray Serial;   // empty: the platform numbers the devices
   THidAccess Access = THidAccess::ReadWrite;
+  bool Busy = false;  // another program holds its lock
   double Setpoint = 25.0;
   double Temperature = 20.0;
   double Ambient = 20.0;  // where the bath drifts while switched off
@@ -69,6 +70,8 @@ class TSimThermostat {
   void SetAlarm(const QByteArray& sixFlags);
   void SetTemperature(double celsius);
   void SetNoise(double amplitude);
+  // Another program takes (true) or gives back (false) the device's lock.
+  void SetBusy(bool busy);
 
   // State, for tests and the bench.
   double Setpoint() const;
@@ -78,6 +81,7 @@ class TSimThermostat {
   size_t ReportsReceived() const;
   size_t PendingInputReports() const;
   bool PluggedIn() const;
+  bool Locked() const;  // a channel of this program holds the lock
 
  private:
   friend class TSimHidPlatform;
@@ -94,6 +98,8 @@ class TSimThermostat {
   void Interrupt(bool& interrupted);
   void ChannelOpened();
   void ChannelClosed();
+  bool TryLock();
+  void ReleaseLock();
   void SetPlugged(const QString& identity, const QString& path);
   void SetUnplugged();
 
@@ -110,6 +116,8 @@ class TSimThermostat {
   QString FPath;
   bool FPlugged = false;
   int FOpenChannels = 0;
+  bool FBusy = false;
+  bool FLocked = false;
 
   double FSetpoint;
   double FTemperature;

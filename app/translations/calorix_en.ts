@@ -847,6 +847,14 @@ Continue?</translation>
         <source>Программа не может быть продолжена: %1</source>
         <translation>The program cannot be continued: %1</translation>
     </message>
+    <message>
+        <source>Термостат %1 занят другой программой</source>
+        <translation>Thermostat %1 is in use by another program</translation>
+    </message>
+    <message>
+        <source>%1 (занят другой программой)</source>
+        <translation>%1 (in use by another program)</translation>
+    </message>
 </context>
 <context>
     <name>calorix::TProgramControl</name>

@@ -232,6 +232,21 @@ TEST_F(EmulatorTest, InputReachesTheCheckedOutDeviceWithReportIdAndPadding) {
   EXPECT_EQ(FReceived[1].Data, QByteArray("\x01\x02", 2) + QByteArray(61, '\0'));
 }
 
+TEST_F(EmulatorTest, ADeviceAnnouncedBusyCannotBeLocked) {
+  QByteArray busy = Announce("B1", "Busy", "BU01", 65, 65, false);
+  busy.replace("\"numbered_reports\":false", "\"numbered_reports\":false,\"busy\":true");
+  ASSERT_TRUE(FEmulator->Send(busy));
+  ASSERT_TRUE(FEmulator->Send(Announce("T1", "Thermostat", "TH01", 65, 65, false)));
+  ASSERT_TRUE(WaitFor([this] { return FLog.size() == 2; }));
+  TJvHidDevice* held = CheckOut("Busy");
+  TJvHidDevice* other = CheckOut("Thermostat");
+  ASSERT_TRUE(held && other);
+  EXPECT_FALSE(held->Lock());
+  EXPECT_TRUE(held->IsBusy());
+  EXPECT_TRUE(other->Lock());
+  EXPECT_FALSE(other->IsBusy());
+}
+
 TEST_F(EmulatorTest, InputForADeviceNotCheckedOutIsDropped) {
   AnnounceBoth();
   ASSERT_TRUE(FEmulator->Send(Input("T1", "stale")));
@@ -295,6 +310,8 @@ TEST_F(EmulatorTest, MalformedMessagesAreNamedAndIgnored) {
        "input_report_length"},
       {"numbered not bool", replaced("\"numbered_reports\":false", "\"numbered_reports\":0"),
        "numbered_reports"},
+      {"busy not bool",
+       replaced("\"numbered_reports\":false", "\"numbered_reports\":false,\"busy\":1"), "\"busy\""},
       {"empty id", replaced("\"id\":\"X1\"", "\"id\":\"\""), "\"id\""},
       {"duplicate id", Announce("T1", "Other", "S2", 65, 65, false), "\"T1\" уже подключено"},
       {"removal of unknown id", "RNOPE", "нет устройства \"NOPE\""},

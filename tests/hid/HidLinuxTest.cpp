@@ -11,6 +11,7 @@
 #include <linux/capability.h>
 #include <poll.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -122,6 +123,42 @@ TEST(HidLinux, ChannelFramesReadsAndWrites) {
   EXPECT_EQ(got[1], ':');
   EXPECT_EQ(got[64], 0);
   ::close(device);
+}
+
+// Two opens of one node, as two copies of the program make them: the lock is
+// one's at a time, and another tool's flock counts too.
+TEST(HidLinux, ChannelLockIsExclusiveBetweenOpens) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString path = dir.path() + "/hidraw";
+  QFile node(path);
+  ASSERT_TRUE(node.open(QIODevice::WriteOnly));
+  node.close();
+  THidInterfaceInfo info;
+  info.DevicePath = path;
+  info.ReportDescriptor = TSimThermostat::ReportDescriptor();
+  auto platform = MakeLinuxPlatform();
+  QString error;
+  auto first = platform->Open(info, error);
+  auto second = platform->Open(info, error);
+  ASSERT_TRUE(first && second) << error.toStdString();
+  EXPECT_TRUE(first->Lock());
+  EXPECT_TRUE(first->Lock());  // its holder may take it again
+  EXPECT_FALSE(second->Lock());
+  first->Unlock();
+  EXPECT_TRUE(second->Lock());
+  EXPECT_FALSE(first->Lock());
+  second.reset();  // closing gives it back
+  EXPECT_TRUE(first->Lock());
+  first.reset();
+  const int tool = ::open(path.toLocal8Bit().constData(), O_RDWR);
+  ASSERT_GE(tool, 0);
+  ASSERT_EQ(::flock(tool, LOCK_EX | LOCK_NB), 0);
+  auto third = platform->Open(info, error);
+  ASSERT_TRUE(third) << error.toStdString();
+  EXPECT_FALSE(third->Lock());
+  ::close(tool);
+  EXPECT_TRUE(third->Lock());
 }
 
 // ---------------------------------------------------------------- fake sysfs

@@ -180,6 +180,35 @@ class TestDevices : public QObject {
     QCOMPARE(w.edSet->text(), FormatFixed2(25.0, w.LocalFormat()));
   }
 
+  void aThermostatHeldByAnotherProgramIsShownBusyAndPassedOver() {
+    TWindowFixture fx;
+    TSimThermostatOptions held = Thermostat("T-1");
+    held.Busy = true;
+    auto first = fx.Plug(held);
+    auto second = fx.Plug(Thermostat("T-2"));
+    TMainFrm& w = fx.Create();
+    QVERIFY(fx.WaitFor([&] { return w.Devices().size() == 2 && w.SelectedDevice(); }));
+    const QStringList busyFirst{"T-1 (занят другой программой)", "T-2*"};
+    QCOMPARE(Serial(w), QStringLiteral("T-2"));
+    QCOMPARE(MenuCaptions(w), busyFirst);
+    QVERIFY(second->Locked());
+    // Chosen while still held: refused, and said in the status bar.
+    w.DevPopup->actions().at(0)->trigger();
+    QCOMPARE(Serial(w), QStringLiteral("T-2"));
+    QCOMPARE(w.StatusText(1), QStringLiteral("Термостат T-1 занят другой программой"));
+    QCOMPARE(MenuCaptions(w), busyFirst);
+    QCOMPARE(first->ReportsReceived(), std::size_t(0));
+    // Given back: chosen, and the one left is free for other programs.
+    first->SetBusy(false);
+    w.DevPopup->actions().at(0)->trigger();
+    QCOMPARE(Serial(w), QStringLiteral("T-1"));
+    QCOMPARE(MenuCaptions(w), (QStringList{"T-1*", "T-2"}));
+    QVERIFY(first->Locked());
+    QVERIFY(!second->Locked());
+    QCOMPARE(w.StatusText(1), QString());
+    QVERIFY(fx.WaitFor([&] { return first->ReportsReceived() == 3; }));
+  }
+
   void aSwitchedOffThermostatStopsThePolling() {
     TWindowFixture fx;
     auto t = fx.Plug(Thermostat("T-1"));
