@@ -1,9 +1,11 @@
 // Publishing from the window's thread: what one reading costs (topics and
 // payloads built, two messages queued), and the memory the client holds while
-// the broker stays away for an hour of 1 s polling, for ten and for twenty. No broker
+// the broker stays away for an hour of 1 s polling, for ten and for twenty,
+// with an error when that passes the outbox's bound. No broker
 // runs: the client keeps retrying a closed loopback port. Run from a Release
 // build.
 #include "publish/MqttClient.h"
+#include "publish/Outbox.h"
 #include "publish/Payloads.h"
 
 #include <benchmark/benchmark.h>
@@ -17,6 +19,12 @@ namespace calorix {
 using calorix::test::ClosedPort;
 
 namespace {
+
+// What one waiting message may cost: the message itself, its topic and a
+// sample's payload of about 130 bytes, with the allocator's rounding.
+constexpr std::size_t kBytesPerMessage = 512;
+// What a full outbox may still move by: a deque block or two, a retry's buffers.
+constexpr std::size_t kSteadySlack = 64 * 1024;
 
 TMqttSettings AwaySettings() {
   TMqttSettings s;
@@ -70,6 +78,15 @@ void BM_BrokerAwayForHours(benchmark::State& state) {
     state.counters["bytes_after_20h"] = double(twentyHours - before);
     state.counters["waiting"] = double(client.Waiting());
     state.counters["dropped"] = double(client.Dropped());
+    // The bound: a full outbox of the largest message (a sample) in a few
+    // hundred bytes each, and nothing more once it is full.
+    const std::size_t bound = TOutbox::kMaxWaiting * kBytesPerMessage;
+    if (client.Waiting() > TOutbox::kMaxWaiting)
+      state.SkipWithError("more messages wait than the outbox holds");
+    else if (tenHours > before + bound)
+      state.SkipWithError("the client holds more than a full outbox after 10 hours");
+    else if (twentyHours > tenHours + kSteadySlack)
+      state.SkipWithError("the client's memory still grows once the outbox is full");
   }
 }
 BENCHMARK(BM_BrokerAwayForHours)->Iterations(1)->Unit(benchmark::kMillisecond);
