@@ -2,8 +2,10 @@
 // settings file and its group in the settings dialog, the readings handed to
 // the client as topics and payloads, the connection state in the status bar,
 // and setpoint commands from the broker through the request queue.
+#include "app/AutomatedSetpoint.h"
 #include "app/IniFile.h"
 #include "app/MainForm.h"
+#include "app/MainFormProgram.h"
 #include "app/Messages.h"
 #include "app/SettingsForm.h"
 #include "link/Hid.h"
@@ -21,9 +23,14 @@
 #include <QSpinBox>
 #include <QStatusBar>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <set>
 
 namespace calorix {
 namespace {
@@ -67,19 +74,45 @@ TPublishConfig ReadConfig(const TIniFile& ini) {
   return c;
 }
 
-// The first line of the password file, without its line end.
-std::optional<std::string> ReadPassword(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly))
-    return std::nullopt;
-  QByteArray line = file.readLine(4096);
-  while (line.endsWith('\n') || line.endsWith('\r'))
-    line.chop(1);
-  return line.toStdString();
+enum class TPasswordFile { Read, Unreadable, OpenToOthers };
+
+// The first line of the password file, without its line end. Only a regular
+// file that no one but its owner, the user, may read is taken: the password
+// must not be shared with the other users of a lab computer. Opened without
+// blocking, so that a pipe named there cannot hold the window.
+TPasswordFile ReadPassword(const QString& path, std::string& password) {
+  struct TFd {
+    int Fd;
+    ~TFd() {
+      if (Fd >= 0)
+        ::close(Fd);
+    }
+  } file{::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+  const int fd = file.Fd;
+  if (fd < 0)
+    return TPasswordFile::Unreadable;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    return TPasswordFile::Unreadable;
+  if ((st.st_mode & (S_IRGRP | S_IROTH)) != 0 || st.st_uid != ::geteuid())
+    return TPasswordFile::OpenToOthers;
+  char buf[4096];
+  const ssize_t n = ::read(fd, buf, sizeof buf);
+  if (n < 0)
+    return TPasswordFile::Unreadable;
+  password.assign(buf, std::size_t(n));
+  password = password.substr(0, password.find_first_of("\r\n"));
+  return TPasswordFile::Read;
 }
 
 void Warn(const QString& text) {
   std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
+// Text from the broker for a line on standard error.
+QString Shown(const QByteArray& bytes, std::size_t maxChars = 200) {
+  return QString::fromStdString(
+      PrintableText(std::string_view(bytes.data(), std::size_t(bytes.size())), maxChars));
 }
 
 }  // namespace
@@ -87,7 +120,11 @@ void Warn(const QString& text) {
 class TPublishLink : public QObject {
  public:
   TPublishLink(TMainFrm& window, TPublishConfig stored, const std::optional<TEndpoint>& option)
-      : QObject(&window), FWindow(window), FStored(std::move(stored)), FEffective(FStored) {
+      : QObject(&window),
+        FWindow(window),
+        FOption(option),
+        FStored(std::move(stored)),
+        FEffective(FStored) {
     if (option) {
       FEffective.Enabled = true;
       FEffective.Host = option->Host;
@@ -112,12 +149,21 @@ class TPublishLink : public QObject {
   bool Dirty() const { return FDirty; }
   const TPublishConfig& Stored() const { return FStored; }
 
-  // Settings taken in the dialog: they go to the settings file at close.
+  // Settings taken in the dialog: they go to the settings file at close. A
+  // broker named with --mqtt stays this run's: while the dialog still names
+  // it, the file keeps its own broker (and whether to publish at all).
   void Apply(const TPublishConfig& config) {
     if (config == FEffective)
       return;
-    FStored = FEffective = config;
-    FDirty = true;
+    TPublishConfig stored = config;
+    if (FOption && config.Host == FOption->Host && config.Port == FOption->Port) {
+      stored.Enabled = FStored.Enabled;
+      stored.Host = FStored.Host;
+      stored.Port = FStored.Port;
+    }
+    FDirty = FDirty || !(stored == FStored);
+    FStored = stored;
+    FEffective = config;
     Restart();
   }
 
@@ -125,6 +171,7 @@ class TPublishLink : public QObject {
   void Restart() {
     FClient.reset();
     FProtection.reset();
+    FCommandsWithoutLogin = false;
     if (!FEffective.Enabled || FEffective.Host.isEmpty()) {
       ShowState(QString());
       return;
@@ -136,21 +183,31 @@ class TPublishLink : public QObject {
     s.ClientId = FEffective.ClientId.toStdString();
     s.User = FEffective.User.toStdString();
     if (!FEffective.PasswordFile.isEmpty()) {
-      const auto password = ReadPassword(FEffective.PasswordFile);
-      if (!password) {
-        ShowState(LoadStr(1098).arg(FEffective.PasswordFile));
-        return;
+      switch (ReadPassword(FEffective.PasswordFile, s.Password)) {
+        case TPasswordFile::Read:
+          break;
+        case TPasswordFile::Unreadable:
+          ShowState(LoadStr(1098).arg(FEffective.PasswordFile));
+          return;
+        case TPasswordFile::OpenToOthers:
+          ShowState(LoadStr(1102).arg(FEffective.PasswordFile));
+          return;
       }
-      s.Password = *password;
     }
     s.CAFile = FEffective.CAFile.toStdString();
     s.QoS = FEffective.QoS;
-    s.Commands = FEffective.Commands;
+    // Anyone who may publish to the broker could otherwise set the bath's
+    // temperature: commands need a login of the program's own.
+    const bool login = !FEffective.User.isEmpty() && !FEffective.PasswordFile.isEmpty();
+    s.Commands = FEffective.Commands && login;
+    FCommandsWithoutLogin = FEffective.Commands && !login;
     FClient = std::make_unique<TMqttClient>(std::move(s));
     connect(FClient.get(), &TMqttClient::StateChanged, this,
             [this](const TMqttState& state) { ShowState(StateText(state)); });
     connect(FClient.get(), &TMqttClient::MessageReceived, this,
-            [this](const QString& topic, const QByteArray& payload) { Command(topic, payload); });
+            [this](const QString& topic, const QByteArray& payload, bool retained) {
+              Command(topic, payload, retained);
+            });
     ShowState(LoadStr(1099).arg(FEffective.Host).arg(FEffective.Port));
     FSerial.reset();
     SelectionChanged();
@@ -197,9 +254,10 @@ class TPublishLink : public QObject {
       FWindow.MqttPanel->setFrameShape(QFrame::StyledPanel);
       FWindow.statusBar()->addPermanentWidget(FWindow.MqttPanel);
     }
-    FWindow.MqttPanel->setText(text);
-    FWindow.MqttPanel->setAccessibleName(text);
-    FWindow.MqttPanel->setVisible(!text.isEmpty());
+    const QString shown = FCommandsWithoutLogin && !text.isEmpty() ? LoadStr(1103).arg(text) : text;
+    FWindow.MqttPanel->setText(shown);
+    FWindow.MqttPanel->setAccessibleName(shown);
+    FWindow.MqttPanel->setVisible(!shown.isEmpty());
   }
 
   std::string Prefix() const { return FEffective.Prefix.toStdString(); }
@@ -258,29 +316,48 @@ class TPublishLink : public QObject {
   }
 
   // A message on <prefix>/<serial>/setpoint/set: a setpoint for the selected
-  // thermostat, written as "Изменить" writes it. Anything else is ignored.
-  void Command(const QString& topic, const QByteArray& payload) {
-    const QString shown = QString::fromUtf8(payload.left(64));
-    if (!FEffective.Commands)
+  // thermostat within the limits of programs, scripts and the broker, written
+  // with two decimals as programs write it. Anything else is ignored.
+  void Command(const QString& topic, const QByteArray& payload, bool retained) {
+    if (!FEffective.Commands || FCommandsWithoutLogin)
       return;
+    const QString where = Shown(topic.toUtf8());
+    const QString shown = Shown(payload, 64);
+    // A retained command would act again at every connect, long after it was
+    // meant, and could be planted while nobody watches: never acted on.
+    if (retained) {
+      if (FRetainedReported.size() < kMaxRetainedReported &&
+          FRetainedReported.insert(topic + QLatin1Char('\n') + QString::fromUtf8(payload)).second)
+        Warn(QStringLiteral("MQTT: %1: a retained command \"%2\" is ignored: commands must not be "
+                            "retained (clear it: mosquitto_pub -r -n -t TOPIC)")
+                 .arg(where, shown));
+      return;
+    }
     if (!FSerial || topic.toStdString() != ThermostatTopic(Prefix(), *FSerial, "setpoint/set")) {
-      Warn(QStringLiteral("MQTT: %1: no such thermostat selected, ignored").arg(topic));
+      Warn(QStringLiteral("MQTT: %1: no such thermostat selected, ignored").arg(where));
       return;
     }
-    const auto request = payload.size() <= 64
-                             ? FWindow.SetpointWriteRequest(QString::fromUtf8(payload))
-                             : std::nullopt;
-    if (!request) {
-      Warn(QStringLiteral("MQTT: %1: \"%2\" is not a setpoint, ignored").arg(topic, shown));
+    const TSetpointLimits limits =
+        FWindow.Program() ? FWindow.Program()->Limits() : TSetpointLimits{};
+    const TAutomatedSetpoint setpoint = CheckAutomatedSetpoint(
+        std::string_view(payload.data(), std::size_t(payload.size())), limits.Min, limits.Max);
+    if (setpoint.Verdict == TSetpointVerdict::NotANumber) {
+      Warn(QStringLiteral("MQTT: %1: \"%2\" is not a setpoint, ignored").arg(where, shown));
       return;
     }
+    if (setpoint.Verdict == TSetpointVerdict::OutOfLimits) {
+      Warn(QStringLiteral("MQTT: %1: %2 is outside the setpoint limits %3..%4, ignored")
+               .arg(where, shown, QString::number(limits.Min), QString::number(limits.Max)));
+      return;
+    }
+    const std::string request = std::string(kSetpointWritePrefix) + setpoint.Text + "\r";
     // "Изменить" asks first to pause a running program; a command cannot ask.
     if (FWindow.ProgramState() == TProgramState::Running) {
-      Warn(QStringLiteral("MQTT: %1: a temperature program is running, ignored").arg(topic));
+      Warn(QStringLiteral("MQTT: %1: a temperature program is running, ignored").arg(where));
       return;
     }
     // One command at a time on the request queue; a newer one waiting replaces an older.
-    FPendingCommand = TCommand{topic, *FSerial, *request};
+    FPendingCommand = TCommand{where, *FSerial, request};
     if (!FCommandRunning)
       SendCommand();
   }
@@ -319,21 +396,26 @@ class TPublishLink : public QObject {
     FWindow.QueueRequest(rkSetpointRead, std::string(kSetpointReadRequest));
   }
 
+  static constexpr std::size_t kMaxRetainedReported = 64;
+
   TMainFrm& FWindow;
-  TPublishConfig FStored;     // as the settings file has it
-  TPublishConfig FEffective;  // with --mqtt on top
+  const std::optional<TEndpoint> FOption;  // --mqtt
+  TPublishConfig FStored;                  // as the settings file has it
+  TPublishConfig FEffective;               // with --mqtt on top
   bool FDirty = false;
   std::unique_ptr<TMqttClient> FClient;
   std::optional<QString> FSerial;  // the selected thermostat's, while one is
   std::optional<int> FProtection;
   std::string FProgram;  // the program payload last published
   struct TCommand {
-    QString Topic;
+    QString Topic;   // as printed
     QString Serial;  // of the thermostat it was sent to
     std::string Request;
   };
   std::optional<TCommand> FPendingCommand;
   bool FCommandRunning = false;
+  bool FCommandsWithoutLogin = false;   // Commands=1, but no login to take them with
+  std::set<QString> FRetainedReported;  // topic and payload of retained commands told of
 };
 
 void TMainFrm::SetUpPublish(const TIniFile& ini) {

@@ -115,6 +115,12 @@ constexpr std::array kMessages{
     TEntry{1101,
            QT_TRANSLATE_NOOP(
                "calorix", "MQTT: префикс не может быть пустым и не может содержать символы + и #")},
+    TEntry{1102, QT_TRANSLATE_NOOP("calorix",
+                                   "MQTT: файл пароля %1 могут читать другие "
+                                   "пользователи, нужен режим 600")},
+    TEntry{1103, QT_TRANSLATE_NOOP(
+                     "calorix",
+                     "%1; команды от брокера выключены: нужен вход (пользователь и файл пароля)")},
     TEntry{1110, QT_TRANSLATE_NOOP("calorix", "свой")},
 };
 

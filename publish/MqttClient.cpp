@@ -40,7 +40,7 @@ bool IsLoginRefusal(int code) {
 
 // Everything the session thread uses; shared with the client so that a thread
 // still stuck in a blocking connect at exit touches nothing freed.
-class TMqttSession {
+class TMqttSession : public std::enable_shared_from_this<TMqttSession> {
  public:
   TMqttSession(TMqttSettings settings, std::string clientId, QObject* receiver)
       : FSettings(std::move(settings)), FClientId(std::move(clientId)), FReceiver(receiver) {
@@ -261,14 +261,51 @@ class TMqttSession {
   }
   static void OnMessage(mosquitto*, void* obj, const mosquitto_message* msg) {
     auto* self = static_cast<TMqttSession*>(obj);
-    const QString topic = QString::fromUtf8(msg->topic);
-    const QByteArray payload(static_cast<const char*>(msg->payload), msg->payloadlen);
-    std::lock_guard lock(self->FMutex);
-    if (auto* receiver = qobject_cast<TMqttClient*>(self->FReceiver)) {
-      QMetaObject::invokeMethod(
-          receiver, [receiver, topic, payload] { emit receiver->MessageReceived(topic, payload); },
-          Qt::QueuedConnection);
+    const std::string_view topic(msg->topic ? msg->topic : "");
+    if (msg->payloadlen > TMqttClient::kMaxIncomingBytes) {
+      // A few lines say so; a flood of them must not flood standard error.
+      if (++self->FOversized <= kOversizedLines)
+        std::fprintf(stderr, "MQTT: %s: a message of %d bytes, more than %d, ignored%s\n",
+                     PrintableText(topic).c_str(), msg->payloadlen, TMqttClient::kMaxIncomingBytes,
+                     self->FOversized == kOversizedLines ? " (further ones without a line)" : "");
+      return;
     }
+    std::lock_guard lock(self->FMutex);
+    if (self->FIncomingWaiting >= TMqttClient::kMaxIncomingWaiting) {
+      ++self->FIncomingDropped;
+      return;
+    }
+    auto* receiver = qobject_cast<TMqttClient*>(self->FReceiver);
+    if (!receiver)
+      return;
+    ++self->FIncomingWaiting;
+    const QString t = QString::fromUtf8(topic.data(), qsizetype(topic.size()));
+    const QByteArray payload(static_cast<const char*>(msg->payload), msg->payloadlen);
+    const bool retained = msg->retain;
+    std::weak_ptr<TMqttSession> session = self->weak_from_this();
+    QMetaObject::invokeMethod(
+        receiver,
+        [receiver, session, t, payload, retained] {
+          if (const auto s = session.lock())
+            s->IncomingTaken();
+          emit receiver->MessageReceived(t, payload, retained);
+        },
+        Qt::QueuedConnection);
+  }
+
+  // On the user-interface thread, as each incoming message is taken: once none
+  // waits, says how many a flood cost.
+  void IncomingTaken() {
+    std::size_t dropped = 0;
+    {
+      std::lock_guard lock(FMutex);
+      if (--FIncomingWaiting == 0)
+        dropped = std::exchange(FIncomingDropped, 0);
+    }
+    if (dropped > 0)
+      std::fprintf(stderr,
+                   "MQTT: %zu incoming messages ignored: more came than are taken at once\n",
+                   dropped);
   }
 
   void Report(const TMqttState& state) {
@@ -305,10 +342,14 @@ class TMqttSession {
   bool FDone = false;
   bool FConnected = false;
   TOutbox FOutbox;
+  int FIncomingWaiting = 0;  // handed to the user-interface thread, not yet taken
+  std::size_t FIncomingDropped = 0;
 
   // The session thread's own.
   mosquitto* FMosq = nullptr;
   int FConnAck = -1;  // -1 none yet, else the CONNACK code
+  static constexpr int kOversizedLines = 3;
+  int FOversized = 0;  // oversized messages seen
   std::unordered_set<int> FInFlight, FEarlyAcked;
 };
 

@@ -65,6 +65,11 @@ class TMqttClient : public QObject {
   // Messages handed to libmosquitto and not yet acknowledged; the rest wait in
   // the outbox, which is bounded.
   static constexpr int kInFlight = 20;
+  // Incoming messages are commands of a few bytes: longer payloads are dropped
+  // as they arrive, and at most this many wait for the user-interface thread
+  // (a flood from the broker costs neither memory nor the window's time).
+  static constexpr int kMaxIncomingBytes = 256;
+  static constexpr int kMaxIncomingWaiting = 16;
 
   explicit TMqttClient(TMqttSettings settings, QObject* parent = nullptr);
   ~TMqttClient() override;
@@ -81,7 +86,8 @@ class TMqttClient : public QObject {
 
  signals:
   void StateChanged(const calorix::TMqttState& state);
-  void MessageReceived(const QString& topic, const QByteArray& payload);
+  // retained: the broker kept the message and hands it over at subscription.
+  void MessageReceived(const QString& topic, const QByteArray& payload, bool retained);
 
  private:
   TMqttSettings FSettings;

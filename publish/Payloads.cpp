@@ -35,6 +35,29 @@ void AppendJsonString(std::string& out, const QString& text) {
 
 }  // namespace
 
+std::string PrintableText(std::string_view bytes, std::size_t maxChars) {
+  const QList<uint> chars = QString::fromUtf8(bytes.data(), qsizetype(bytes.size())).toUcs4();
+  std::string out;
+  std::size_t kept = 0;
+  for (const uint c : chars) {
+    if (kept++ == maxChars) {
+      out += "...";
+      break;
+    }
+    char buf[16];
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (QChar::isPrint(char32_t(c))) {
+      const char32_t u = c;
+      out += QString::fromUcs4(&u, 1).toStdString();
+    } else {
+      std::snprintf(buf, sizeof buf, c < 0x100 ? "\\x%02x" : "\\u{%x}", c);
+      out += buf;
+    }
+  }
+  return out;
+}
+
 std::string TopicLevel(std::string text) {
   for (char& c : text) {
     if (c == '/' || c == '+' || c == '#' || c == '\0')

@@ -37,6 +37,12 @@ std::string SampleJson(const TSampleMessage& sample);
 // running, paused; step 1-based, 0 when stopped.
 std::string ProgramJson(std::string_view state, int step, const QString& name);
 
+// Text from the network (a topic, a payload) made safe for a line on standard
+// error: printable characters stay, '\\' and every other character become an
+// escape (\\x1b, \\u{202e}); invalid UTF-8 shows as U+FFFD. At most maxChars
+// characters are kept, "..." marks a cut.
+std::string PrintableText(std::string_view bytes, std::size_t maxChars = 200);
+
 // The default client id: "calorix-<hostname>-<pid>".
 std::string DefaultClientId();
 

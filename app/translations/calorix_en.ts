@@ -640,6 +640,14 @@ Continue?</translation>
         <source>уставка %1 вне допустимых пределов</source>
         <translation>the setpoint %1 is outside the allowed limits</translation>
     </message>
+    <message>
+        <source>MQTT: файл пароля %1 могут читать другие пользователи, нужен режим 600</source>
+        <translation>MQTT: other users may read the password file %1, mode 600 is needed</translation>
+    </message>
+    <message>
+        <source>%1; команды от брокера выключены: нужен вход (пользователь и файл пароля)</source>
+        <translation>%1; commands from the broker are off: a login is needed (user and password file)</translation>
+    </message>
 </context>
 <context>
     <name>calorix::TMainFrm</name>

@@ -4,16 +4,14 @@
 // a broker of the test's own (mosquitto with a login) for the login and a
 // garbage CA file.
 #include "publish/MqttClient.h"
+#include "tests/support/TestBroker.h"
 
 #include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -49,24 +47,6 @@ struct TLoopbackPort {
     Fd = -1;
   }
 };
-
-bool WaitForListener(int port) {
-  QElapsedTimer waited;
-  waited.start();
-  while (waited.elapsed() < 10000) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(std::uint16_t(port));
-    const bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    ::close(fd);
-    if (up)
-      return true;
-    QThread::msleep(20);
-  }
-  return false;
-}
 
 struct TFaultCase {
   const char* Name;
@@ -139,38 +119,15 @@ TEST(MqttFaults, WithoutBroker) {
 
 // Faults a broker of the test's own (mosquitto, with a login) gives.
 TEST(MqttFaults, AtTheBroker) {
-  const QString mosquitto = QStandardPaths::findExecutable(
-      QStringLiteral("mosquitto"), {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin")});
-  const QString passwd = QStandardPaths::findExecutable(QStringLiteral("mosquitto_passwd"));
-  if (mosquitto.isEmpty() || passwd.isEmpty())
+  if (!test::TTestBroker::Available())
     GTEST_SKIP() << "mosquitto is not installed";
-  QTemporaryDir dir;
-  // Started by root, the broker drops to its own user, which must read the files.
-  QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ReadOther |
-                                        QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup);
-  const QString passwords = dir.filePath(QStringLiteral("passwords"));
-  ASSERT_EQ(QProcess::execute(passwd, {QStringLiteral("-b"), QStringLiteral("-c"), passwords,
-                                       QStringLiteral("lab"), QStringLiteral("secret")}),
-            0);
-  TLoopbackPort brokerPort(false);
-  brokerPort.Close();  // the broker takes it
-  QFile conf(dir.filePath(QStringLiteral("broker.conf")));
-  ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
-  conf.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous false\npassword_file %2\n"
-                            "persistence false\n")
-                 .arg(brokerPort.Port)
-                 .arg(passwords)
-                 .toUtf8());
-  conf.close();
-  QFile garbage(dir.filePath(QStringLiteral("garbage.pem")));
+  const test::TTestBroker broker(false);
+  ASSERT_TRUE(broker.Error().isEmpty()) << broker.Error().toStdString();
+  QFile garbage(QDir(broker.Path()).filePath(QStringLiteral("garbage.pem")));
   ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
   garbage.write("not a certificate\n");
   garbage.close();
-  QProcess broker;
-  broker.start(mosquitto, {QStringLiteral("-c"), conf.fileName()});
-  ASSERT_TRUE(broker.waitForStarted());
-  ASSERT_TRUE(WaitForListener(brokerPort.Port)) << broker.readAll().toStdString();
-  const int port = brokerPort.Port;
+  const int port = broker.Port();
   ExpectStates({
       {"login accepted", Settings("lab", "secret", "", port), TMqttStatus::Connected,
        TMqttFault::None},
@@ -180,8 +137,6 @@ TEST(MqttFaults, AtTheBroker) {
       {"CA file garbage", Settings("lab", "secret", garbage.fileName().toStdString(), port),
        TMqttStatus::Retrying, TMqttFault::Tls},
   });
-  broker.terminate();
-  broker.waitForFinished();
 }
 
 }  // namespace

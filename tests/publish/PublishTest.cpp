@@ -35,6 +35,9 @@ TEST(Publish, TopicsAndPayloads) {
       {SampleJson({0, std::nullopt, nan, inf, std::nullopt}),
        R"({"time": "1970-01-01T00:00:00.000Z", "elapsed": null, "temperature": null, )"
        R"("setpoint": null, "protection": null})"},
+      {PrintableText("a\x1b[31mb\\\x7f\xc2\x85"), "a\\x1b[31mb\\\\\\x7f\\x85"},
+      {PrintableText("Т1\u202e\xff"), "Т1\\u{202e}\ufffd"},
+      {PrintableText("abcdef", 3), "abc..."},
       {ProgramJson("running", 2, "Ступень \"А\"\n"),
        "{\"state\": \"running\", \"step\": 2, \"name\": \"Ступень \\\"А\\\"\\u000a\"}"},
   };

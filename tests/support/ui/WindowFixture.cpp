@@ -58,6 +58,7 @@ TMainFrm& TWindowFixture::Create() {
   options.IniFileName = IniPath();
   options.JournalFolder = JournalFolder();
   options.Platform = std::move(FSim);
+  options.Mqtt = MqttOption;
   FWindow = std::make_unique<TMainFrm>(std::move(options));
   FWindow->FormCreate();
   return *FWindow;

@@ -45,7 +45,8 @@ class TWindowFixture {
   TMainFrm* Window() { return FWindow.get(); }
   TScriptedPrompts Prompts;
   TManualClock Clock;
-  TSimHidPlatform* Sim = nullptr;  // owned by the window's HID controller
+  std::optional<TEndpoint> MqttOption;  // --mqtt, given before Create
+  TSimHidPlatform* Sim = nullptr;       // owned by the window's HID controller
 
  private:
   QTemporaryDir FDir;
