@@ -3,6 +3,7 @@
 #include "app/Messages.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -206,6 +207,14 @@ QByteArray FormatProgram(const TProgram& program) {
 
 std::optional<TProgram> LoadProgramFile(const QString& path, const TSetpointLimits* limits,
                                         QString* error) {
+  // Before opening: opening a named pipe waits for a writer, and pipes and
+  // devices may never end. None of them holds a program.
+  const QFileInfo info(path);
+  if (info.exists() && !info.isFile()) {
+    if (error)
+      *error = ProgramTr(QT_TRANSLATE_NOOP("calorix", "Файл не является файлом программы"));
+    return std::nullopt;
+  }
   QFile f(path);
   if (!f.open(QIODevice::ReadOnly)) {
     if (error)

@@ -3,7 +3,10 @@
 #include "program/ProgramFile.h"
 
 #include <gtest/gtest.h>
+#include <QFile>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
 
 namespace calorix {
 namespace {
@@ -82,6 +85,20 @@ TEST(ProgramFile, RefusedFilesSayWhereAndWhy) {
     QString error;
     EXPECT_FALSE(ParseProgram(c.Text, &limits, &error));
     EXPECT_TRUE(error.startsWith(QString::fromUtf8(c.Message))) << error.toStdString();
+  }
+}
+
+// A pipe or a device chosen as a program is refused before it is opened:
+// opening a pipe would wait for a writer that never comes.
+TEST(ProgramFile, OnlyRegularFilesAreOpened) {
+  QTemporaryDir dir;
+  const QString fifo = dir.filePath("pipe.json");
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  const TSetpointLimits limits;
+  for (const QString& path : {fifo, dir.path(), QStringLiteral("/dev/zero")}) {
+    QString error;
+    EXPECT_FALSE(LoadProgramFile(path, &limits, &error)) << path.toStdString();
+    EXPECT_EQ(error, "Файл не является файлом программы") << path.toStdString();
   }
 }
 
