@@ -508,6 +508,9 @@ void TMainFrm::ShowWaitingBoxes() {
     // Events posted before the box's own loop starts (a report handed over,
     // a scan) would wait in it for the next new event: deliver them first.
     QCoreApplication::sendPostedEvents();
+    // Those events may have raised a box and shown every waiting one.
+    if (FWaitingBoxes.empty() || FOpenBox)
+      return;
     FOpenBox = FWaitingBoxes.front();
     FWaitingBoxes.pop_front();
     struct TClosed {

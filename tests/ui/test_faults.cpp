@@ -211,6 +211,25 @@ class TestFaults : public QObject {
     QCOMPARE(c.Fx.Prompts.Count("error"), 1);
   }
 
+  // A box raised by a tick that runs while waiting boxes are about to be
+  // shown: those events show every waiting box themselves, and the first
+  // showing finds nothing left to show.
+  void boxesShownByEventsDeliveredBeforeTheirShowing() {
+    TConnected c;
+    TMainFrm& w = *c.W;
+    TTimer tick(&w, 1000, true);
+    tick.OnTimer = [&] { w.ShowError("b"); };
+    TTimer first(&w, 1000, true);
+    first.OnTimer = [&] {
+      w.ShowError("a");
+      QMetaObject::invokeMethod(&w, [&] { tick.Fire(); }, Qt::QueuedConnection);
+    };
+    first.Fire();
+    QVERIFY(TWindowFixture::WaitFor([&] { return c.Fx.Prompts.Count("error") == 2; }));
+    TWindowFixture::Settle(50);
+    QCOMPARE(c.Fx.Prompts.Count("error"), 2);
+  }
+
   // --- Answers late, twice, in pieces or never
 
   void aLateAnswerIsTakenForTheNextHead() {
