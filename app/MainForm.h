@@ -2,15 +2,15 @@
 // The main window: owner of every object of the program and the hub of its
 // events. The subsystems' logic lives in plain classes (link/, chart/, files/,
 // console/); the handlers here wire the window's controls to them.
-#include "app/Clock.h"
+#include "base/Clock.h"
 #include "app/CommandLine.h"
-#include "app/Helper.h"
-#include "app/Language.h"
-#include "app/NumberFormat.h"
+#include "base/Helper.h"
+#include "base/Language.h"
+#include "base/NumberFormat.h"
 #include "app/Prompts.h"
-#include "app/Timer.h"
+#include "base/Timer.h"
 #include "chart/ReadOut.h"
-#include "chart/Record.h"
+#include "record/Record.h"
 #include "chart/TimeWindow.h"
 #include "link/HidPlatform.h"
 #include "link/RequestQueue.h"

@@ -1,9 +1,9 @@
 // The main window's measurement record, its chart and the values page: the
 // record, the time window, the vertical scale, capture and the read-out.
 #include "app/MainForm.h"
-#include "app/Messages.h"
+#include "base/Messages.h"
 #include "chart/Chart.h"
-#include "chart/Journal.h"
+#include "record/Journal.h"
 #include "chart/ReadOut.h"
 #include "chart/ValuesModel.h"
 #include "chart/VerticalScale.h"

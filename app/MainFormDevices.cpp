@@ -1,7 +1,7 @@
 // The main window's thermostats: which HID devices are taken, the device menu,
 // the selection and the writes to the selected one.
 #include "app/MainForm.h"
-#include "app/Messages.h"
+#include "base/Messages.h"
 #include "link/Hid.h"
 #include "link/RegEx.h"
 

@@ -1,10 +1,10 @@
 // The main window's file commands: the measurement file, printing and the clipboard.
 #include "app/MainForm.h"
-#include "app/Messages.h"
+#include "base/Messages.h"
 #include "chart/Chart.h"
-#include "chart/Journal.h"
+#include "record/Journal.h"
 #include "files/ChartOutput.h"
-#include "files/MeasurementFile.h"
+#include "record/MeasurementFile.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -1,8 +1,8 @@
 // The main window's recording journal: the unsaved record kept on disk while
 // it grows, and its restoration after a program that did not close normally.
 #include "app/MainForm.h"
-#include "app/Messages.h"
-#include "chart/Journal.h"
+#include "base/Messages.h"
+#include "record/Journal.h"
 
 #include <QDateTime>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 // The main window's thermostat panel: temperature, setpoint, readiness band and
 // protection status, and the answers of the request queue.
 #include "app/MainForm.h"
-#include "app/Messages.h"
+#include "base/Messages.h"
 
 #include <QKeyEvent>
 #include <QLabel>

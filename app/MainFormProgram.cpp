@@ -2,19 +2,19 @@
 // queue, the recording, the status bar and the settings.
 #include "app/MainFormProgram.h"
 
-#include "app/IniFile.h"
+#include "base/IniFile.h"
 #include "app/MainForm.h"
-#include "app/Messages.h"
-#include "app/NumberFormat.h"
+#include "base/Messages.h"
+#include "base/NumberFormat.h"
 #include "app/SettingsForm.h"
-#include "app/Timer.h"
+#include "base/Timer.h"
 #include "chart/Chart.h"
-#include "chart/Journal.h"
+#include "record/Journal.h"
 #include "chart/SetpointCurve.h"
 #include "link/Codec.h"
 #include "link/Hid.h"
 #include "program/ProgramFile.h"
-#include "program/ProgramModel.h"
+#include "app/ProgramModel.h"
 
 #include <QCoreApplication>
 #include <QDir>

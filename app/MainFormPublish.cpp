@@ -2,11 +2,11 @@
 // settings file and its group in the settings dialog, the readings handed to
 // the client as topics and payloads, the connection state in the status bar,
 // and setpoint commands from the broker through the request queue.
-#include "app/AutomatedSetpoint.h"
-#include "app/IniFile.h"
+#include "base/AutomatedSetpoint.h"
+#include "base/IniFile.h"
 #include "app/MainForm.h"
 #include "app/MainFormProgram.h"
-#include "app/Messages.h"
+#include "base/Messages.h"
 #include "app/SettingsForm.h"
 #include "link/Hid.h"
 #include "publish/MqttClient.h"

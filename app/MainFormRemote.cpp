@@ -2,11 +2,11 @@
 // the window's own control, but nothing here raises a box.
 #include "app/MainFormRemote.h"
 
-#include "app/AutomatedSetpoint.h"
-#include "app/IniFile.h"
+#include "base/AutomatedSetpoint.h"
+#include "base/IniFile.h"
 #include "app/MainForm.h"
 #include "app/MainFormProgram.h"
-#include "app/Messages.h"
+#include "base/Messages.h"
 #include "app/SettingsForm.h"
 #include "link/Hid.h"
 #include "remote/RemoteServer.h"

@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/Helper.h"
+#include "base/Helper.h"
 
 namespace calorix {
 namespace {

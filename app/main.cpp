@@ -2,9 +2,9 @@
 // and the message loop. An exception that escapes an event handler is shown in
 // an error box and the program goes on.
 #include "app/CommandLine.h"
-#include "app/Helper.h"
-#include "app/IniFile.h"
-#include "app/Language.h"
+#include "base/Helper.h"
+#include "base/IniFile.h"
+#include "base/Language.h"
 #include "app/MainForm.h"
 #include "app/QtPrompts.h"
 #include "app/SettingsForm.h"

@@ -2,7 +2,7 @@
 // writer thread writes, the memory it holds per sample, and how long
 // restoring a long record takes (a day of samples every 1/30 s is about 2.6
 // million). Run from a Release build.
-#include "chart/Journal.h"
+#include "record/Journal.h"
 #include "tests/support/HeapInUse.h"
 
 #include <benchmark/benchmark.h>

@@ -12,7 +12,7 @@
 #include <cmath>
 #include <vector>
 
-#include "files/MeasurementFile.h"
+#include "record/MeasurementFile.h"
 
 namespace calorix {
 namespace {

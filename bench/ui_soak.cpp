@@ -4,7 +4,7 @@
 // record (its chunks, its level vectors, the vector of chunks) stands at the
 // same point of its growth, so the figure does not depend on where a chunk or
 // a doubling falls. Run from a Release build with QT_QPA_PLATFORM=offscreen.
-#include "chart/Record.h"
+#include "record/Record.h"
 #include "tests/soak/SoakRun.h"
 
 #include <benchmark/benchmark.h>

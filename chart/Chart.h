@@ -2,10 +2,10 @@
 // The chart of the graph tab: elapsed time on the bottom axis, temperature
 // on the right axis, the measurement series, and the axis operations the
 // main window's time window and vertical scale handlers need.
-#include "app/NumberFormat.h"
+#include "base/NumberFormat.h"
 #include "chart/AxisRange.h"
 #include "chart/FastLineSeries.h"
-#include "chart/Record.h"
+#include "record/Record.h"
 
 #include <qcustomplot.h>
 

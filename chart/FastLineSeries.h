@@ -2,7 +2,7 @@
 // The measurement series on the chart: one line through the samples of a
 // record, drawn with a few vertices per pixel column however long it is.
 #include "chart/LinePath.h"
-#include "chart/Record.h"
+#include "record/Record.h"
 
 #include <qcustomplot.h>
 

@@ -3,7 +3,7 @@
 // thinned to a few vertices per pixel column, clipped, with NaN gaps, and
 // which sample lies under the mouse. Plain maths over the record, so that
 // the series widget only paints what is computed here.
-#include "chart/Record.h"
+#include "record/Record.h"
 
 #include <cstddef>
 #include <optional>

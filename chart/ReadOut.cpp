@@ -1,6 +1,6 @@
 #include "chart/ReadOut.h"
 
-#include "app/Messages.h"
+#include "base/Messages.h"
 
 #include <QCoreApplication>
 
@@ -73,20 +73,6 @@ QString RangeStatsTable(const TRangeStats& s, const TFormatSettings& f) {
     text += Tr(QT_TRANSLATE_NOOP("calorix", "Пропущено")) + QLatin1Char('\t') +
             QString::number(s.Skipped) + QLatin1Char('\n');
   return text;
-}
-
-std::optional<double> TTimeInBand::Update(double now, double temperature, double setpoint,
-                                          double band) {
-  // The temperature's colour rule word for word: outside only when the
-  // difference is above the band (a comparison with NaN is false).
-  const bool outside = std::fabs(temperature - setpoint) > band;
-  if (outside) {
-    FSince.reset();
-    return std::nullopt;
-  }
-  if (!FSince || *FSince > now)
-    FSince = now;
-  return now - *FSince;
 }
 
 QString TimeInBandText(std::optional<double> inside, const TFormatSettings& format) {

@@ -1,8 +1,9 @@
 #pragma once
 // Texts of the capture tool and of the click read-out.
-#include "app/NumberFormat.h"
+#include "base/NumberFormat.h"
 
-#include "chart/Record.h"
+#include "record/Record.h"
+#include "record/TimeInBand.h"
 
 #include <QString>
 
@@ -24,19 +25,6 @@ QString RangeStatsText(const TRangeStats& stats, const TFormatSettings& format);
 // The same figures one per line, "name<TAB>value", for the clipboard.
 QString RangeStatsTable(const TRangeStats& stats, const TFormatSettings& format);
 
-// How long the temperature has stayed within the readiness band of the
-// setpoint without a break, by the colour rule of the temperature: outside
-// only when the difference is above the band (equal is inside).
-class TTimeInBand {
- public:
-  // A reading at `now` (days, any steady origin). Returns the time inside
-  // so far, or nullopt while outside.
-  std::optional<double> Update(double now, double temperature, double setpoint, double band);
-  void Reset() { FSince.reset(); }
-
- private:
-  std::optional<double> FSince;
-};
 // "В допуске: 0:12:30", or "Вне допуска".
 QString TimeInBandText(std::optional<double> inside, const TFormatSettings& format);
 

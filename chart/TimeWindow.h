@@ -3,7 +3,7 @@
 // that follows the newest sample, the whole-record switch and the scroll bar
 // mapping. Plain maths: the chart widget only applies the ranges computed here.
 #include "chart/AxisRange.h"
-#include "chart/Record.h"
+#include "record/Record.h"
 
 #include <QString>
 

@@ -5,8 +5,8 @@
 // per row: appending a line costs the same at ten million rows as at ten
 // thousand (QTableView's header keeps an entry per row and lays them all out
 // again on every insert).
-#include "app/NumberFormat.h"
-#include "chart/Record.h"
+#include "base/NumberFormat.h"
+#include "record/Record.h"
 
 #include <QAbstractListModel>
 #include <QAbstractScrollArea>

@@ -2,9 +2,9 @@
 // The vertical (temperature) scale: the twelve trackbar steps, the settings
 // behind them, re-centring on the captured series and the axis labels.
 // Plain maths: the chart widget only applies the ranges computed here.
-#include "app/NumberFormat.h"
+#include "base/NumberFormat.h"
 #include "chart/AxisRange.h"
-#include "chart/Record.h"
+#include "record/Record.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "console/Console.h"
 
-#include "app/Timer.h"
+#include "base/Timer.h"
 
 #include <QColor>
 #include <QCoreApplication>

@@ -3,7 +3,7 @@
 // answers below them and a ">" prompt. TConsole drives the text control; the
 // request queue, the command history and the error box belong to the main
 // window, which connects them through the callbacks.
-#include "app/Timer.h"
+#include "base/Timer.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/NumberFormat.h"
-#include "files/MeasurementFile.h"
+#include "base/NumberFormat.h"
+#include "record/MeasurementFile.h"
 #include "fuzz/Allowance.h"
 
 namespace calorix {

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/IniFile.h"
+#include "base/IniFile.h"
 
 namespace calorix {
 namespace {

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "app/NumberFormat.h"
+#include "base/NumberFormat.h"
 #include "fuzz/Allowance.h"
 
 namespace calorix {

@@ -1,6 +1,6 @@
 #include "link/Codec.h"
 
-#include "app/Messages.h"
+#include "base/Messages.h"
 
 #include <climits>
 #include <cstring>

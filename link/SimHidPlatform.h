@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/Clock.h"
+#include "base/Clock.h"
 #include "link/HidPlatform.h"
 #include "link/SimThermostat.h"
 

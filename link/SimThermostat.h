@@ -15,7 +15,7 @@
 #include <random>
 #include <vector>
 
-#include "app/Clock.h"
+#include "base/Clock.h"
 #include "link/HidPlatform.h"
 
 namespace calorix {

@@ -1,6 +1,6 @@
 #include "program/Program.h"
 
-#include "app/Messages.h"
+#include "base/Messages.h"
 
 #include <QCoreApplication>
 

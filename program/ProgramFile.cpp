@@ -1,6 +1,6 @@
 #include "program/ProgramFile.h"
 
-#include "app/Messages.h"
+#include "base/Messages.h"
 
 #include <QFile>
 #include <QFileInfo>

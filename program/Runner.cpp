@@ -1,6 +1,6 @@
 #include "program/Runner.h"
 
-#include "app/Messages.h"
+#include "base/Messages.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,8 +3,8 @@
 // force, protection status, the link's events) and the outcome of its writes,
 // and hands back setpoints to write and state changes through IProgramHost.
 // Time comes from the clock; Tick() moves time-driven steps on.
-#include "app/Clock.h"
-#include "app/NumberFormat.h"
+#include "base/Clock.h"
+#include "base/NumberFormat.h"
 #include "program/Program.h"
 
 #include <QString>

@@ -1,5 +1,5 @@
 // Setpoints from scripts and the broker: within the limits, written with two decimals.
-#include "app/AutomatedSetpoint.h"
+#include "base/AutomatedSetpoint.h"
 
 #include <gtest/gtest.h>
 

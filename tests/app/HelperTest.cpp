@@ -1,5 +1,6 @@
-#include "app/Helper.h"
-#include "app/IniFile.h"
+#include "app/Placement.h"
+#include "base/Helper.h"
+#include "base/IniFile.h"
 
 #include <gtest/gtest.h>
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "app/NumberFormat.h"
+#include "base/NumberFormat.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "chart/Journal.h"
+#include "record/Journal.h"
 
 #include "Printers.h"
 

@@ -1,7 +1,7 @@
 #include "console/Console.h"
 
-#include "app/Helper.h"
-#include "app/Timer.h"
+#include "base/Helper.h"
+#include "base/Timer.h"
 
 #include <gtest/gtest.h>
 #include <QApplication>

@@ -4,7 +4,7 @@
 // and each answer comes back through the HID reader thread. Shared by the
 // soak test and the memory benchmark (bench/ui_soak.cpp).
 #include "app/MainForm.h"
-#include "chart/Journal.h"
+#include "record/Journal.h"
 #include "link/Hid.h"
 #include "tests/support/HeapInUse.h"
 #include "tests/support/ui/WindowFixture.h"

@@ -2,7 +2,7 @@
 // record (recording, Stop, Clear, Save, Open, close), and a window that ended
 // without closing leaves a record the next start offers to restore.
 #include "app/MainForm.h"
-#include "chart/Journal.h"
+#include "record/Journal.h"
 #include "chart/ValuesModel.h"
 #include "tests/support/ui/Connected.h"
 

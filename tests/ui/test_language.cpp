@@ -1,11 +1,11 @@
 // The interface language: the settings file says "en", the translations are
 // loaded before the window exists (as the program entry does), and the window,
 // its questions and Qt's own dialogs speak English; Russian otherwise.
-#include "app/IniFile.h"
-#include "app/Language.h"
+#include "base/IniFile.h"
+#include "base/Language.h"
 #include "app/MainForm.h"
-#include "app/Messages.h"
-#include "chart/Journal.h"
+#include "base/Messages.h"
+#include "record/Journal.h"
 #include "link/Hid.h"
 #include "tests/support/ui/WindowFixture.h"
 

@@ -1,6 +1,6 @@
 // The main window's life: first start, settings file, settings dialog, closing.
 #include "app/MainForm.h"
-#include "app/Messages.h"
+#include "base/Messages.h"
 #include "app/SettingsForm.h"
 #include "tests/support/ui/WindowFixture.h"
 

@@ -6,7 +6,7 @@
 #include "app/MainFormProgram.h"
 #include "chart/Chart.h"
 #include "chart/SetpointCurve.h"
-#include "program/ProgramModel.h"
+#include "app/ProgramModel.h"
 #include "tests/support/ui/Connected.h"
 
 #include <QCheckBox>

@@ -4,7 +4,7 @@
 #include "app/MainForm.h"
 #include "app/MainFormProgram.h"
 #include "app/MainFormRemote.h"
-#include "app/Messages.h"
+#include "base/Messages.h"
 #include "remote/RemoteServer.h"
 #include "remote/ScpiSession.h"
 #include "tests/support/ui/Connected.h"

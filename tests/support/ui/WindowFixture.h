@@ -1,9 +1,9 @@
 #pragma once
 // A main window under test: its own settings file in a temporary folder,
 // scripted prompts, a manual clock and manual timers.
-#include "app/Clock.h"
+#include "base/Clock.h"
 #include "app/MainForm.h"
-#include "app/Timer.h"
+#include "base/Timer.h"
 #include "link/SimHidPlatform.h"
 #include "link/SimThermostat.h"
 #include "tests/support/ui/ScriptedPrompts.h"

@@ -24,7 +24,7 @@
 // twice in memory. That file is made as "record-<owner>.journal.new", locked,
 // its header written after the copy, and then renamed: a crash during the
 // copy leaves one without a header, which the next start removes.
-#include "chart/Record.h"
+#include "record/Record.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "app/NumberFormat.h"
+#include "base/NumberFormat.h"
 
 #include <algorithm>
 #include <charconv>

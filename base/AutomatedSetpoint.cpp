@@ -1,6 +1,6 @@
-#include "app/AutomatedSetpoint.h"
+#include "base/AutomatedSetpoint.h"
 
-#include "app/NumberFormat.h"
+#include "base/NumberFormat.h"
 
 #include <algorithm>
 #include <cctype>

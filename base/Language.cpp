@@ -1,6 +1,6 @@
-#include "app/Language.h"
+#include "base/Language.h"
 
-#include "app/IniFile.h"
+#include "base/IniFile.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>

@@ -1,4 +1,4 @@
-#include "files/MeasurementFile.h"
+#include "record/MeasurementFile.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "program/ProgramModel.h"
+#include "app/ProgramModel.h"
 
-#include "app/NumberFormat.h"
+#include "base/NumberFormat.h"
 
 #include <QBrush>
 #include <QColor>

@@ -1,4 +1,4 @@
-#include "chart/Record.h"
+#include "record/Record.h"
 
 #include <algorithm>
 #include <cmath>

@@ -12,7 +12,7 @@
 #include <span>
 #include <vector>
 
-#include "app/NumberFormat.h"
+#include "base/NumberFormat.h"
 
 namespace calorix {
 

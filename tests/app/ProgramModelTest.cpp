@@ -1,6 +1,6 @@
 // The editor's table: adding, removing and moving steps keep every loop on
 // the step it starts from; typed values are taken or refused by the field.
-#include "program/ProgramModel.h"
+#include "app/ProgramModel.h"
 
 #include <gtest/gtest.h>
 

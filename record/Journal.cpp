@@ -1,6 +1,6 @@
-#include "chart/Journal.h"
+#include "record/Journal.h"
 
-#include "app/NumberFormat.h"
+#include "base/NumberFormat.h"
 
 #include <QCoreApplication>
 #include <QDir>
