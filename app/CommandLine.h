@@ -2,6 +2,8 @@
 // The program's command line: every option, its help line, and the checks
 // that turn a malformed value into a message and exit status 2 before any
 // window opens.
+#include "base/Endpoint.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -10,12 +12,6 @@
 
 namespace calorix {
 
-// A host and port named on the command line.
-struct TEndpoint {
-  QString Host;
-  std::uint16_t Port = 0;
-  bool operator==(const TEndpoint&) const = default;
-};
 
 struct TCommandLine {
   std::optional<QString> Simulate;     // simulated devices: "thermostat,adapter,..."
@@ -32,8 +28,6 @@ struct TCommandLineResult {
   QString Error;   // for standard error
 };
 
-inline constexpr std::uint16_t kDefaultRemotePort = 5025;
-inline constexpr std::uint16_t kDefaultMqttPort = 1883;
 
 // args as QCoreApplication::arguments() gives them, the program name first.
 TCommandLineResult ParseCommandLine(const QStringList& args);

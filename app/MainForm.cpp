@@ -103,64 +103,37 @@ TMainFrm::TMainFrm(TMainFrmOptions options, QWidget* parent)
       FPrompts(*options.Prompts),
       FClock(*options.Clock),
       FIniFileName(options.IniFileName),
-      FRequests(*this),
-      FJournalFolder(options.JournalFolder),
       FMqttOption(options.Mqtt),
       FRemoteOption(options.Remote) {
   setObjectName(QStringLiteral("MainFrm"));
   // Construction: fields start empty; the number formats come from the locale.
   FLocalFormat = TFormatSettings::FromLocale(QLocale::system());
-  FDotFormat = FLocalFormat.WithDecimal('.');
-  FCommaFormat = FLocalFormat.WithDecimal(',');
-  FRecord = std::make_shared<TMeasurementRecord>();
-  if (!FJournalFolder.isEmpty()) {
-    TJournalOptions journal;
-    journal.PeriodMs = options.JournalPeriodMs;
-    FJournal = std::make_unique<TRecordJournal>(FJournalFolder, std::move(journal));
-    // Runs on the journal's writer thread: the text goes to the window's thread.
-    FJournal->SetOnWriteError([this](const QString& text) {
-      QMetaObject::invokeMethod(
-          this, [this, text] { SetStatusText(1, text); }, Qt::QueuedConnection);
-    });
-  }
-  CreateComponents();
-
-  FStatusTexts << QString();
-  for (int id = 1014; id <= 1019; ++id)
-    FStatusTexts << LoadStr(id);
-  FRequests.SetStatusTexts(FStatusTexts);
-  for (int id = 1022; id <= 1027; ++id)
-    FAlarmTexts << LoadStr(id);
-  FReadyBand = 0.1;
-  FSetpoint = 0.0;
-  FModified = false;
-
-  ConnectHandlers();
-  ProgramCreate();
-
   // The controller posts its first scan now; it runs from the event loop, after FormCreate.
-  HidController = new TJvHidDeviceController(std::move(options.Platform), this);
-  HidController->setObjectName(QStringLiteral("HidController"));
-  HidController->OnArrival = [this](TJvHidDevice* d) { Guarded([&] { HidControllerArrival(d); }); };
-  HidController->OnRemoval = [this](TJvHidDevice* d) { Guarded([&] { HidControllerRemoval(d); }); };
-  HidController->OnHandlerError = [this](std::exception_ptr error) {
-    Guarded([&] { std::rethrow_exception(error); });
-  };
+  FStation = std::make_unique<TStation>(std::move(options.Platform));
+  HidController = FStation->Controller();
+  TSessionOptions session;
+  session.Clock = &FClock;
+  session.JournalFolder = options.JournalFolder;
+  session.JournalPeriodMs = options.JournalPeriodMs;
+  FSession = new TThermostatSession(std::move(session), FStation.get());
+  FStation->AddSession(FSession);
+  DataTimer = FSession->PollTimer();
+  Timeout = FSession->TimeoutTimer();
+  CreateComponents();
+  ConnectHandlers();
+  ConnectSession();
+  ProgramCreate();
 }
 
 TMainFrm::~TMainFrm() {
   if (MainFrm == this)
     MainFrm = nullptr;
   FRemote.reset();  // its clients' commands use the window
-  // No handler may run into a half-destroyed window.
-  if (HidController) {
-    HidController->OnArrival = nullptr;
-    HidController->OnRemoval = nullptr;
-    if (FSelectedDevice)
-      FSelectedDevice->SetOnData({});
-    delete HidController;
-    HidController = nullptr;
-  }
+  // No handler of the thermostats may run into a half-destroyed window.
+  FStation.reset();
+  FSession = nullptr;
+  HidController = nullptr;
+  DataTimer = Timeout = nullptr;
 }
 
 void TMainFrm::CreateComponents() {
@@ -169,11 +142,7 @@ void TMainFrm::CreateComponents() {
   move(240, 328);
   resize(970, 629);
 
-  // Timers.
-  DataTimer = new TTimer(this, 1000);
-  DataTimer->setObjectName(QStringLiteral("DataTimer"));
-  Timeout = new TTimer(this, 1000, /*singleShot=*/true);
-  Timeout->setObjectName(QStringLiteral("Timeout"));
+  // Timers (polling and the answer time-out are the session's).
   PromptTimer = new TTimer(this, 250, /*singleShot=*/true);
   PromptTimer->setObjectName(QStringLiteral("PromptTimer"));
 
@@ -243,7 +212,7 @@ void TMainFrm::CreateComponents() {
   ValTab->setObjectName(QStringLiteral("ValTab"));
   auto* valLayout = new QVBoxLayout(ValTab);
   valLayout->setContentsMargins(0, 0, 0, 0);
-  FValues = new TValuesModel(FRecord, FLocalFormat, this);
+  FValues = new TValuesModel(FSession->RecordPtr(), FLocalFormat, this);
   Memo = new TValuesView(ValTab);
   Memo->setObjectName(QStringLiteral("Memo"));
   Memo->setModel(FValues);
@@ -445,17 +414,61 @@ void TMainFrm::ConnectHandlers() {
   }
   connect(Tabs, &QTabWidget::currentChanged, this,
           [this](int index) { Guarded([this, index] { TabsChange(index); }); });
-  DataTimer->OnTimer = [this] { Guarded([this] { DataTimerTimer(); }); };
   PromptTimer->OnTimer = [this] { Guarded([this] { FConsole->PromptTimerTimer(); }); };
   FConsole->SendLine = [this](const QByteArray& line) {
     QueueRequest(rkConsole, std::string(line.constData(), std::size_t(line.size())));
   };
-  FConsole->ClearRequests = [this] { FRequests.Clear(); };
+  FConsole->ClearRequests = [this] { FSession->ClearRequests(); };
   FConsole->ShowError = [this](const QString& text) { ShowError(text); };
   FConsole->HistoryUp = [this] { return FHistory.Up(); };
   FConsole->HistoryDown = [this] { return FHistory.Down(); };
   FConsole->HistoryAdd = [this](const QString& line) { FHistory.Add(line); };
-  Timeout->OnTimer = [this] { Guarded([this] { TimeoutTimer(); }); };
+}
+
+void TMainFrm::ConnectSession() {
+  TThermostatSession* s = FSession;
+  connect(FStation.get(), &TStation::HandlerFailed, this,
+          [this](const QString& text) { ShowBox({true, text}); });
+  connect(s, &TThermostatSession::HandlerFailed, this,
+          [this](const QString& text) { ShowBox({true, text}); });
+  connect(s, &TThermostatSession::ErrorRaised, this, &TMainFrm::ShowError);
+  connect(s, &TThermostatSession::StatusMessage, this,
+          [this](const QString& text) { SetStatusText(1, text); });
+  connect(FStation.get(), &TStation::DeviceArrived, this, &TMainFrm::HidControllerArrival);
+  connect(FStation.get(), &TStation::DeviceRemoved, this, &TMainFrm::HidControllerRemoval);
+  connect(FStation.get(), &TStation::DeviceCaptionChanged, this, [this](TJvHidDevice* dev) {
+    const int index = DeviceIndex(dev);
+    for (QAction* item : DevPopup->actions()) {
+      if (item->data().toInt() == index)
+        item->setText(TStation::DeviceCaption(dev));
+    }
+  });
+  connect(FStation.get(), &TStation::Refused, this,
+          [this](TThermostatSession* session, TJvHidDevice*, const QString& why) {
+            if (session != FSession)
+              return;
+            SetStatusText(1, why);
+            // The check mark stays with the thermostat still selected.
+            CheckSelectedDevice();
+          });
+  connect(s, &TThermostatSession::Attached, this, [this] {
+    CheckSelectedDevice();
+    ShowConnected();
+  });
+  connect(s, &TThermostatSession::Detached, this, [this] { ShowDisconnected(); });
+  connect(s, &TThermostatSession::TemperatureRead, this, &TMainFrm::ShowTemperature);
+  connect(s, &TThermostatSession::SetpointRead, this, &TMainFrm::ShowSetpoint);
+  connect(s, &TThermostatSession::ProtectionRead, this, &TMainFrm::ShowAlarm);
+  connect(s, &TThermostatSession::ReadyBandRead, this, &TMainFrm::ReadyBandRead);
+  connect(s, &TThermostatSession::ThermostatSwitchedOff, this, [this] {
+    SetStatusText(1, LoadStr(1033));
+    emit ThermostatSwitchedOff();
+  });
+  connect(s, &TThermostatSession::ConsoleAnswerRead, this,
+          [this](const QString& line) { FConsole->ShowConsoleAnswer(line); });
+  connect(s, &TThermostatSession::RecordingChanged, this, &TMainFrm::ShowRecording);
+  connect(s, &TThermostatSession::RecordReset, this, &TMainFrm::ShowResetRecord);
+  connect(s, &TThermostatSession::RecordLoaded, this, &TMainFrm::ShowLoadedRecord);
 }
 
 void TMainFrm::Guarded(const std::function<void()>& handler) {
@@ -468,23 +481,9 @@ void TMainFrm::Guarded(const std::function<void()>& handler) {
   }
 }
 
-void TMainFrm::GuardedDataHandler(const std::function<void()>& handler) {
-  struct TInData {
-    int& Depth;
-    explicit TInData(int& depth) : Depth(depth) { ++Depth; }
-    ~TInData() { --Depth; }
-  } inData(FDataHandlers);
-  Guarded(handler);
-}
-
 void TMainFrm::ShowBox(const TBox& box) {
-  // A remote client's command opens no box: the client hears of it.
-  if (BoxDiversion) {
-    BoxDiversion(box.Text);
-    return;
-  }
   // A box with nothing waiting, outside those handlers, is shown at once.
-  if (FDataHandlers == 0 && !TTimer::Ticking() && !FOpenBox) {
+  if (!TThermostatSession::HandlingData() && !TTimer::Ticking() && !FOpenBox) {
     if (box.Exception)
       FPrompts.ShowException(this, box.Text);
     else
@@ -544,10 +543,8 @@ void TMainFrm::FormCreate() {
     TIniFile ini(FIniFileName);
     FPollTime = ini.ReadInteger(QStringLiteral("Chart"), QStringLiteral("PollTime"), 1000);
     ApplyPollTime();
-    FAdapterRegEx = std::make_unique<TRegEx>(QStringLiteral("adapter"));
-    FProductRegEx =
-        std::make_unique<TRegEx>(ini.ReadString(QStringLiteral("usb"), QStringLiteral("pname"),
-                                                QStringLiteral("thermostat|(usb.{0,}adapter)")));
+    FStation->SetProductPattern(ini.ReadString(QStringLiteral("usb"), QStringLiteral("pname"),
+                                               QStringLiteral("thermostat|(usb.{0,}adapter)")));
     CreateSeries();
     Chart->setToolTip(LoadStr(1010));
     SetUpVerticalScale(ini.ReadInteger(QStringLiteral("Chart"), QStringLiteral("MaxY"), 2000),
@@ -569,8 +566,7 @@ void TMainFrm::FormCreate() {
 void TMainFrm::ShowDisconnected() {
   SetStatusText(0, LoadStr(1002));
   SetStatusText(1, QString());
-  if (FRecording)
-    RecordBtnClick();
+  FSession->StopRecording();
   RecordBtn->setEnabled(false);
   EnableConsole(false);
   SetStatusText(1, QString());
@@ -601,14 +597,13 @@ void TMainFrm::closeEvent(QCloseEvent* event) {
 bool TMainFrm::FormCloseQuery() {
   // Neither No nor a cancelled or failed save keeps the window open. A save
   // that was wanted but did not happen leaves the journal for the next start.
-  if (FModified && FPrompts.Confirm(this, LoadStr(1029)))
+  if (FSession->Modified() && FPrompts.Confirm(this, LoadStr(1029)))
     FKeepJournal = !SaveActionExecute();
   return true;
 }
 
 void TMainFrm::FormClose() {
-  if (FJournal && !FKeepJournal)
-    FJournal->Close();
+  FSession->Close(FKeepJournal);
   if (!SaveFormPlacement(*this, FIniFileName)) {
     ReportIniFailure(FIniFileName);
     return;
@@ -639,7 +634,7 @@ void TMainFrm::ReportIniFailure(const QString& path) {
 
 void TMainFrm::ApplyPollTime() {
   FPollTime = ClampPollTime(FPollTime);
-  DataTimer->SetInterval(FPollTime);
+  FSession->SetPollTime(FPollTime);
 }
 
 void TMainFrm::SetSettingsForm(TSettingsFrm* form) {
@@ -661,67 +656,10 @@ void TMainFrm::SettingsBtnClick() {
 }
 
 // ---------------------------------------------------------------------------
-// Request queue
-
-void TMainFrm::QueueRequest(TRequestKind kind, const std::string& text) {
-  FRequests.QueueRequest(kind, text);
-}
-
-void TMainFrm::QueueRequest(TRequestKind kind, const std::string& text, TRequestDoneHandler done) {
-  const std::uint64_t ticket = ++FLastTicket;
-  FTickets.emplace(ticket, std::move(done));
-  FRequests.QueueRequest(kind, text, ticket);
-}
-
-void TMainFrm::RequestDone(const TRequestDone& done) {
-  auto it = FTickets.find(done.Ticket);
-  if (it == FTickets.end())
-    return;
-  TRequestDoneHandler handler = std::move(it->second);
-  FTickets.erase(it);
-  if (handler)
-    handler(done);
-}
-
-void TMainFrm::WriteRequest(const std::string& text) {
-  FRequests.WriteRequest(text);
-}
-
-void TMainFrm::DataTimerTimer() {
-  FRequests.PollTick(DataTimer->Enabled());
-}
-
-void TMainFrm::TimeoutTimer() {
-  FRequests.TimeoutExpired();
-}
-
-void TMainFrm::HidControllerDeviceData(const std::uint8_t* data, std::size_t size) {
-  FRequests.InputReport(data, size);
-}
+// Errors
 
 void TMainFrm::ShowError(const QString& text) {
   ShowBox({false, text});
-}
-
-void TMainFrm::StartTimeout() {
-  Timeout->Restart();
-}
-
-void TMainFrm::StopTimeout() {
-  Timeout->SetEnabled(false);
-}
-
-void TMainFrm::StopPolling() {
-  DataTimer->SetEnabled(false);
-}
-
-void TMainFrm::ConsoleAnswer(const std::string& line) {
-  FConsole->ShowConsoleAnswer(QString::fromLatin1(line.data(), qsizetype(line.size())));
-}
-
-void TMainFrm::SwitchedOff() {
-  SetStatusText(1, LoadStr(1033));
-  emit ThermostatSwitchedOff();
 }
 
 }  // namespace calorix

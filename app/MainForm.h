@@ -15,6 +15,8 @@
 #include "link/HidPlatform.h"
 #include "link/RequestQueue.h"
 #include "program/Program.h"
+#include "station/Session.h"
+#include "station/Station.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -57,7 +59,7 @@ class TRecordJournal;
 class TProgramControl;
 class TRemoteWindow;
 class TIniFile;
-class TPublishLink;
+class TSessionPublisher;
 
 // What the window is given from outside; tests pass their own.
 struct TMainFrmOptions {
@@ -74,7 +76,7 @@ struct TMainFrmOptions {
   std::optional<TEndpoint> Mqtt;    // the MQTT broker
 };
 
-class TMainFrm : public QMainWindow, private TRequestQueueHost {
+class TMainFrm : public QMainWindow {
   Q_OBJECT
  public:
   explicit TMainFrm(TMainFrmOptions options, QWidget* parent = nullptr);
@@ -91,51 +93,61 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   // Also adds the settings groups of the other subsystems to the dialog.
   void SetSettingsForm(TSettingsFrm* form);
 
-  // --- Thermostat discovery and selection
+  // --- The bath this window shows, and the thermostats plugged in
+  TThermostatSession* Session() const { return FSession; }
+  TStation* Station() const { return FStation.get(); }
+
+  // --- Thermostat discovery and selection (the station decides, the window shows)
   void HidControllerArrival(TJvHidDevice* HidDev);
   void HidControllerRemoval(TJvHidDevice* HidDev);
-  bool IsSupportedDevice(TJvHidDevice* device);
-  bool IsAdapterDevice(TJvHidDevice* device);
+  bool IsSupportedDevice(TJvHidDevice* device) { return FStation->IsSupportedDevice(device); }
+  bool IsAdapterDevice(TJvHidDevice* device) { return FStation->IsAdapterDevice(device); }
   void RebuildDevPopup();
   void DevPopupItemClick(QObject* Sender);
   void ShowConnected();
-  void WriteAdapterSetup();
-  TJvHidDevice* SelectedDevice() const { return FSelectedDevice; }
-  const std::vector<TJvHidDevice*>& Devices() const { return FDevices; }
+  TJvHidDevice* SelectedDevice() const { return FSession->Device(); }
+  const std::vector<TJvHidDevice*>& Devices() const { return FStation->Devices(); }
 
-  // --- Request queue, polling and time-outs
-  void QueueRequest(TRequestKind kind, const std::string& text);
+  // --- Request queue, polling and time-outs (the session's)
+  void QueueRequest(TRequestKind kind, const std::string& text) {
+    FSession->QueueRequest(kind, text);
+  }
   // A request whose asker (a temperature program, a remote client) hears how
   // it ended, once, on the UI thread; its error statuses raise no box.
-  using TRequestDoneHandler = std::function<void(const TRequestDone&)>;
-  void QueueRequest(TRequestKind kind, const std::string& text, TRequestDoneHandler done);
-  void WriteRequest(const std::string& text);
-  void DataTimerTimer();
-  void TimeoutTimer();
-  void HidControllerDeviceData(const std::uint8_t* data, std::size_t size);
+  using TRequestDoneHandler = TThermostatSession::TRequestDoneHandler;
+  void QueueRequest(TRequestKind kind, const std::string& text, TRequestDoneHandler done) {
+    FSession->QueueRequest(kind, text, std::move(done));
+  }
+  void DataTimerTimer() { FSession->PollTick(); }
+  void TimeoutTimer() { FSession->TimeoutTick(); }
+  void HidControllerDeviceData(const std::uint8_t* data, std::size_t size) {
+    FSession->InputReport(data, size);
+  }
   // The error box. Raised while the thermostat's data or a timer is handled,
   // it waits until that handler has returned (see TBox).
-  void ShowError(const QString& text) override;
+  void ShowError(const QString& text);
 
   // --- Setpoint and protection status
-  double Setpoint() const { return FSetpoint; }    // as last read back; NaN when unreadable
-  double ReadyBand() const { return FReadyBand; }  // as last read
-  void ShowTemperature(const QString& value);
-  void ShowSetpoint(const QString& value);
-  void SetReadyBand(const QString& value);
-  void ShowAlarm(const QString& value);
+  double Setpoint() const { return FSession->Setpoint(); }    // as last read back; NaN when unreadable
+  double ReadyBand() const { return FSession->ReadyBand(); }  // as last read
+  void ShowTemperature(double value);
+  void ShowSetpoint(double value);
+  void ShowAlarm(int bits);
   bool edSetKeyPress(QChar key);  // false: the character is discarded
   void ChangeSetBtnClick();
   void ReadSetBtnClick();
   // The write request for a setpoint text, by the rules of "Изменить"; none
   // when the text is not a valid setpoint.
-  std::optional<std::string> SetpointWriteRequest(QString text) const;
+  std::optional<std::string> SetpointWriteRequest(QString text) const {
+    return FSession->SetpointWriteRequest(std::move(text));
+  }
 
   // --- Publishing to an MQTT broker (MainFormPublish.cpp)
   void SetUpPublish(const TIniFile& ini);
   void AddPublishSettings(TSettingsFrm* form);
   bool SavePublishSettings(TIniFile& ini);  // false: a write failed
   QLabel* MqttPanel = nullptr;              // the broker connection, in the status bar
+  void ShowPublishState(const QString& text);
 
   // --- Measurement file, printing and the clipboard
   bool SaveActionExecute();  // true when the file was written
@@ -151,17 +163,19 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   // --- Console
   TConsole* Console() const { return FConsole; }
 
-  // --- Measurement record
+  // --- Measurement record (the session's)
   void CreateSeries();
+  // A sample as a poll would add it (the temperature is shown, the chart follows).
   void AddSample(double time, double value);
   void RecordBtnClick();
+  void ShowRecording(bool recording);
   void ClearBtnClick();
-  void ClearRecord();  // what Clear does once confirmed
-  void ResetRecord();
-  double RecordLength() const;
+  void ClearRecord() { FSession->ClearRecord(); }  // what Clear does once confirmed
+  void ShowResetRecord();
+  double RecordLength() const { return FSession->RecordLength(); }
   // Offers to restore a record left by a program that did not close normally.
   void AskRestoreJournal();
-  TRecordJournal* Journal() const { return FJournal.get(); }
+  TRecordJournal* Journal() const { return FSession->Journal(); }
   void TrackNewest();
   // --- Interface language (app/MainFormLanguage.cpp): the choice for the next start.
   TLanguage LanguageSetting() const { return FLanguage; }
@@ -170,8 +184,8 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   void StartRemote();  // from FormCreate: the settings file and the command line
   void AddRemoteSettings(TSettingsFrm* form);
   void SaveRemoteSettings(TIniFile& ini);
-  bool Recording() const { return FRecording; }
-  const TMeasurementRecord& Record() const { return *FRecord; }
+  bool Recording() const { return FSession->Recording(); }
+  const TMeasurementRecord& Record() const { return FSession->Record(); }
   TValuesModel* ValuesModel() const { return FValues; }
 
   // --- Time window
@@ -220,9 +234,6 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
 
   // Runs a handler; an exception that escapes it is shown and the program goes on.
   void Guarded(const std::function<void()>& handler);
-  // Set while a remote client's command runs: what would open a box (an error,
-  // an escaped exception) is handed here instead, for that client.
-  std::function<void(const QString&)> BoxDiversion;
   // Guarded, for a handler of the thermostat's data: the boxes it raises wait.
   void GuardedDataHandler(const std::function<void()>& handler);
 
@@ -230,8 +241,8 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   int PollTime() const { return FPollTime; }
   void SetPollTime(int ms) { FPollTime = ms; }
   int& PollTimeRef() { return FPollTime; }
-  bool Modified() const { return FModified; }
-  const TRequestQueue& Requests() const { return FRequests; }
+  bool Modified() const { return FSession->Modified(); }
+  const TRequestQueue& Requests() const { return FSession->Requests(); }
   const TFormatSettings& LocalFormat() const { return FLocalFormat; }
   const QString& IniFileName() const { return FIniFileName; }
 
@@ -279,10 +290,10 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   std::vector<QLabel*> StatusPanels;  // the status bar's three panels
   QMenu* FramePopup = nullptr;
   QMenu* CatchPopup = nullptr;
-  TTimer* DataTimer = nullptr;
-  TTimer* Timeout = nullptr;
+  TTimer* DataTimer = nullptr;  // the session's poll
+  TTimer* Timeout = nullptr;    // the session's answer time-out
   TTimer* PromptTimer = nullptr;
-  TJvHidDeviceController* HidController = nullptr;
+  TJvHidDeviceController* HidController = nullptr;  // the station's
 
   QString StatusText(int panel) const;
   void SetStatusText(int panel, const QString& text);
@@ -313,21 +324,12 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   bool FormCloseQuery();
   void FormClose();
   void ReportIniFailure(const QString& path);
-  // The record becomes these samples (an opened file, a restored journal).
-  template <class TSamples>
-  void LoadRecord(const TSamples& samples) {
-    ResetRecord();
-    {
-      const TMeasurementRecord::TBulkUpdate bulk(*FRecord);
-      for (const auto& s : samples)
-        FRecord->Add(s.Time, s.Value);
-    }
-    ShowLoadedRecord();
-  }
+  void ConnectSession();
+  void ShowSample(double value);  // the temperature text, and the chart following the record
   void ShowLoadedRecord();
   int DeviceIndex(const TJvHidDevice* dev) const;
-  // The device's menu item: its serial number, and whether another program holds it.
-  QString DeviceCaption(TJvHidDevice* dev);
+  // The check marks of the device menu follow the selected thermostat.
+  void CheckSelectedDevice();
   // A box raised inside a handler of the thermostat's data or of a timer waits
   // until the handler has returned: a modal loop inside it would stop the
   // hand-over of input reports (or that timer) for as long as the box is open.
@@ -342,25 +344,13 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   // Temperature programs (app/MainFormProgram.cpp).
   friend class TProgramControl;
   void ProgramCreate();
+  void ShowLoadedProgram();  // the session loaded a program: the editor shows it
   void ProgramFormCreate(const TIniFile& ini);
   void ProgramFormClose(TIniFile& ini);
   void ProgramSettings(TSettingsFrm& form);
   bool ProgramAllowsSetpointChange();
   void LanguageFormCreate(const TIniFile& ini);
   bool SaveLanguageSettings(TIniFile& ini);  // false: the write failed
-
-  // TRequestQueueHost
-  bool HasDevice() const override;
-  std::size_t OutputReportLength() const override;
-  bool AdapterFraming() const override { return FAdapterFraming; }
-  void WriteReport(const TBytes& report) override;
-  void StartTimeout() override;
-  void StopTimeout() override;
-  void StopPolling() override;
-  void Dispatch(TRequestKind kind, const std::string& value) override;
-  void ConsoleAnswer(const std::string& line) override;
-  void SwitchedOff() override;
-  void RequestDone(const TRequestDone& done) override;
 
   IPrompts& FPrompts;
   TConsole* FConsole = nullptr;  // owned by the window
@@ -369,45 +359,27 @@ class TMainFrm : public QMainWindow, private TRequestQueueHost {
   TSettingsFrm* FSettingsForm = nullptr;
   bool FIniFailureReported = false;
 
-  int FDataHandlers = 0;             // > 0 while the thermostat's data is handled
   std::deque<TBox> FWaitingBoxes;    // raised in a handler, not shown yet
   std::optional<TBox> FOpenBox;      // the waiting box shown now
   bool FWaitingBoxesPosted = false;  // ShowWaitingBoxes is queued on the event loop
 
+  // The thermostats and this window's bath: gone before anything of the window.
+  std::unique_ptr<TStation> FStation;
+  TThermostatSession* FSession = nullptr;  // owned by the station
+
   // Private fields, in declaration order of the window's layout.
-  std::vector<TJvHidDevice*> FDevices;  // checked out, in order of arrival
-  TJvHidDevice* FSelectedDevice = nullptr;
-  bool FRecording = false;
-  double FTimeBase = 0.0;
   int FCatchIndex = 0;
   // The frame (FFrameIndex, FFrameLength), the remembered window
   // (FWindowMin, FWindowMax) and the last scroll position (FScrollPos).
   TTimeWindow FWindow;
   double FScaleMaxY = 2000.0;
-  std::shared_ptr<TMeasurementRecord> FRecord;  // the samples of the one series
-  TValuesModel* FValues = nullptr;              // the values page's lines, owned by the window
+  TValuesModel* FValues = nullptr;  // the values page's lines, owned by the window
   TCommandHistory FHistory;
-  TBytes FReport;
-  TRequestQueue FRequests;
-  std::uint64_t FLastTicket = 0;
-  std::unordered_map<std::uint64_t, TRequestDoneHandler> FTickets;
-  QStringList FStatusTexts;
-  QStringList FAlarmTexts;
-  double FReadyBand = 0.1;
-  double FSetpoint = 0.0;
-  bool FUserView = false;  // the time axis was zoomed or panned by mouse
-  TTimeInBand FInBand;
-  bool FModified = false;
-  QString FJournalFolder;
-  std::unique_ptr<TRecordJournal> FJournal;  // the unsaved record on disk
-  bool FKeepJournal = false;                 // a save wanted at close did not happen
-  std::unique_ptr<TRegEx> FAdapterRegEx, FProductRegEx;
-  bool FAdapterFraming = false;
+  bool FUserView = false;     // the time axis was zoomed or panned by mouse
+  bool FKeepJournal = false;  // a save wanted at close did not happen
   int FPollTime = 1000;
   std::optional<TEndpoint> FMqttOption;  // --mqtt for this run
-  TPublishLink* FPublish = nullptr;      // owned by the window as its child
-  TFormatSettings FDotFormat;
-  TFormatSettings FCommaFormat;
+  TSessionPublisher* FPublish = nullptr;  // owned by the window as its child
   TFormatSettings FLocalFormat;
   TProgramControl* FProgram = nullptr;       // owned by the window
   TLanguage FLanguage = TLanguage::Russian;  // as the next start will load it

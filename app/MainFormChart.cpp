@@ -25,46 +25,23 @@ namespace calorix {
 
 void TMainFrm::CreateSeries() {
   Chart->legend->setVisible(false);
-  Chart->CreateSeries(FRecord);
-}
-
-double TMainFrm::RecordLength() const {
-  return Chart->RecordLength();
-}
-
-void TMainFrm::AddSample(double time, double value) {
-  stTemp->setText(FormatFixed2(value, FLocalFormat));
-  if (!FRecording)
-    return;
-  // The values page follows the record by itself (it is a view of it).
-  FRecord->Add(time, value);
-  if (FJournal)
-    FJournal->Append(time, value);
-  TrackNewest();
-  FModified = true;
-  Chart->QueueReplot();
+  Chart->CreateSeries(FSession->RecordPtr());
 }
 
 void TMainFrm::RecordBtnClick() {
-  if (FRecording) {
-    OpenGraphBtn->setEnabled(true);
-    SaveGraphBtn->setEnabled(true);
-    RecordBtn->setText(LoadStr(1003));
-    RecordBtn->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
-    FRecording = false;
-    if (FJournal)
-      FJournal->WriteSoon();  // on the writer thread: Stop does not wait for the disk
-    emit RecordingChanged(false);
-  } else {
-    OpenGraphBtn->setEnabled(false);
-    SaveGraphBtn->setEnabled(false);
-    RecordBtn->setText(LoadStr(1004));
-    RecordBtn->setIcon(style()->standardIcon(QStyle::SP_MediaStop));
-    FRecording = true;
-    // Continuing a record leaves no gap for the pause.
-    FTimeBase = FClock.Now() - RecordLength();
-    emit RecordingChanged(true);
-  }
+  if (FSession->Recording())
+    FSession->StopRecording();
+  else
+    FSession->StartRecording();
+}
+
+void TMainFrm::ShowRecording(bool recording) {
+  OpenGraphBtn->setEnabled(!recording);
+  SaveGraphBtn->setEnabled(!recording);
+  RecordBtn->setText(LoadStr(recording ? 1004 : 1003));
+  RecordBtn->setIcon(
+      style()->standardIcon(recording ? QStyle::SP_MediaStop : QStyle::SP_MediaPlay));
+  emit RecordingChanged(recording);
 }
 
 void TMainFrm::ClearBtnClick() {
@@ -73,23 +50,12 @@ void TMainFrm::ClearBtnClick() {
   ClearRecord();
 }
 
-void TMainFrm::ClearRecord() {
-  ResetRecord();
-  FModified = false;
-  if (FJournal) {
-    FJournal->Reset(std::vector<TSample>{});
-    FJournal->MarkSaved();
-  }
-}
-
-void TMainFrm::ResetRecord() {
-  FRecord->Clear();
+void TMainFrm::ShowResetRecord() {
   const TAxisRange window = FWindow.Reset();
   if (!cbXAuto->isChecked())
     Chart->SetBottomRange(window);
   ScrollBar->setValue(kScrollMax);  // runs ScrollBarChange when it moves
   cbYAutoClick();
-  FTimeBase = FClock.Now() - RecordLength();
   Chart->QueueReplot();
 }
 
@@ -227,19 +193,9 @@ void TMainFrm::SetUpChartMouse() {
   esc->setContext(Qt::WindowShortcut);
   esc->setEnabled(false);
   connect(esc, &QShortcut::activated, this, [this] { Chart->SetMarkedRange(std::nullopt); });
-  connect(this, &TMainFrm::TemperatureRead, this, [this](double t) {
-    const auto inside = FInBand.Update(FClock.Now(), t, FSetpoint, FReadyBand);
-    stInBand->setText(TimeInBandText(inside, FLocalFormat));
-    QPalette pal = stInBand->palette();
-    pal.setColor(QPalette::WindowText, inside ? QColor(0, 128, 0) : QColor(255, 0, 0));
-    stInBand->setPalette(pal);
-  });
   // Another thermostat, or none: its time in band starts anew, and nothing is
   // shown until it has been measured.
-  connect(this, &TMainFrm::SelectionChanged, this, [this] {
-    FInBand.Reset();
-    stInBand->clear();
-  });
+  connect(this, &TMainFrm::SelectionChanged, this, [this] { stInBand->clear(); });
 }
 
 void TMainFrm::ChartMovedByUser() {

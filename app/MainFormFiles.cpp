@@ -38,24 +38,11 @@ bool TMainFrm::SaveActionExecute() {
 }
 
 QString TMainFrm::SaveRecordTo(const QString& path) {
-  std::vector<TFileSample> samples;
-  samples.reserve(FRecord->Count());
-  for (std::size_t i = 0; i < FRecord->Count(); ++i) {
-    const TSample& s = (*FRecord)[i];
-    samples.push_back({s.Time, s.Value});
-  }
-  // Written to a temporary file and swapped in: a failed save leaves the old file whole.
-  const QString error = SaveFileBytes(path, FormatMeasurementFile(samples, FLocalFormat));
-  if (!error.isEmpty())
-    return error;
-  FModified = false;
-  if (FJournal)
-    FJournal->MarkSaved();
-  return {};
+  return FSession->SaveRecordTo(path);
 }
 
 void TMainFrm::OpenActionExecute() {
-  if (FModified && !FPrompts.Confirm(this, LoadStr(1028)))
+  if (FSession->Modified() && !FPrompts.Confirm(this, LoadStr(1028)))
     return;
   const auto path = FPrompts.OpenFileName(this, DataFileDialog(tr("Открытие файла данных")));
   if (!path)
@@ -72,7 +59,7 @@ void TMainFrm::OpenActionExecute() {
   ProgressBar->setValue(0);
   showProgress(true);
   const TMeasurementFileResult file = ReadMeasurementFile(
-      *path, FLocalFormat, FDotFormat, FCommaFormat, [&](std::int64_t done, std::int64_t total) {
+      *path, FLocalFormat, FSession->DotFormat(), FSession->CommaFormat(), [&](std::int64_t done, std::int64_t total) {
         ProgressBar->setValue(total > 0 ? int(done * 1000 / total) : 0);
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         return true;
@@ -83,12 +70,7 @@ void TMainFrm::OpenActionExecute() {
     return;
   }
 
-  LoadRecord(file.Samples);
-  FModified = false;
-  if (FJournal) {
-    FJournal->Reset(*FRecord);
-    FJournal->MarkSaved();
-  }
+  FSession->OpenRecord(file.Samples);
 }
 
 void TMainFrm::ShowLoadedRecord() {

@@ -49,38 +49,42 @@ constexpr int kTickMs = 500;
 
 }  // namespace
 
-TProgramControl::TProgramControl(TMainFrm& window)
-    : QObject(&window), FWindow(window), FRunner(*this, window.FClock) {
+TProgramControl::TProgramControl(TMainFrm& window) : QObject(&window), FWindow(window) {
   setObjectName(QStringLiteral("ProgramControl"));
   Model = new TProgramModel(this);
-  connect(Model, &TProgramModel::ProgramEdited, this, [this] { ShowEstimate(); });
-  Timer = new TTimer(this, kTickMs);
-  Timer->OnTimer = [this] {
-    FWindow.Guarded([this] {
-      FRunner.Tick();
-      ProgramChanged();
-    });
-  };
-  connect(&window, &TMainFrm::TemperatureRead, this, [this](double t) {
-    FRunner.Temperature(t);
-    if (FRunner.State() != TProgramState::Stopped)
-      ProgramChanged();
+  connect(Model, &TProgramModel::ProgramEdited, this, [this] {
+    ShowEstimate();
+    FWindow.Session()->SetProgram(Model->Program());
   });
-  connect(&window, &TMainFrm::SetpointRead, this, [this](double v) { FRunner.SetpointInForce(v); });
-  connect(&window, &TMainFrm::ProtectionRead, this,
-          [this](int bits) { FRunner.Protection(bits, FWindow.stAlarm->text()); });
-  connect(&window, &TMainFrm::ThermostatSwitchedOff, this, [this] { FRunner.SwitchedOff(); });
-  connect(&window, &TMainFrm::SelectionChanged, this, [this] { FRunner.DeviceGone(); });
+  TThermostatSession* session = window.Session();
+  Timer = session->ProgramTimer();
+  connect(session, &TThermostatSession::ProgramStateChanged, this,
+          [this](bool noted) { ShowProgramState(noted); });
+  connect(session, &TThermostatSession::ProgramWriting, this,
+          [this](double value) { ShowProgramWrite(value); });
+  connect(session, &TThermostatSession::ProgramStarting, this, [this] {
+    if (FCurves)
+      FCurves->Clear();
+  });
+  connect(session, &TThermostatSession::ProgramLoaded, &window, &TMainFrm::ShowLoadedProgram);
 }
 
 TProgramControl::~TProgramControl() = default;
+
+TProgramRunner& TProgramControl::Runner() {
+  return FWindow.Session()->Runner();
+}
+
+TSetpointLimits& TProgramControl::Limits() {
+  return FWindow.Session()->Limits();
+}
 
 void TProgramControl::UpdateCurves() {
   if (!FWindow.Chart)
     return;
   if (!FCurves)
     FCurves = std::make_unique<TSetpointCurves>(*FWindow.Chart);
-  const TProgramState state = FRunner.State();
+  const TProgramState state = Runner().State();
   if (state == TProgramState::Stopped) {
     if (FPlanState != state) {
       FCurves->ClearPlanned();
@@ -94,14 +98,14 @@ void TProgramControl::UpdateCurves() {
   if (FPlanState == TProgramState::Stopped)
     FWindow.Chart->SetRightFitGraphs({FCurves->Planned(), FCurves->Written()});
   const double now = FWindow.FClock.Now();
-  const double key = now - FWindow.FTimeBase;
-  const double anchor = FRunner.PlannedStepEnd();
+  const double key = now - FWindow.FSession->TimeBase();
+  const double anchor = Runner().PlannedStepEnd();
   // The plan is drawn anew when the step changes or its end moved by more
   // than two seconds (a soak out of band, a wait not yet stable, a pause).
   constexpr double kDrift = 2.0 / 86400.0;
-  if (state != FPlanState || FRunner.Step() != FPlanStep ||
+  if (state != FPlanState || Runner().Step() != FPlanStep ||
       std::fabs(anchor - FPlanAnchor) > kDrift) {
-    FRunner.Plan(FPlan, kMaxPlanPoints);
+    Runner().Plan(FPlan, kMaxPlanPoints);
     QVector<double> keys, values;
     keys.reserve(qsizetype(FPlan.size()));
     values.reserve(qsizetype(FPlan.size()));
@@ -111,116 +115,36 @@ void TProgramControl::UpdateCurves() {
     }
     FCurves->SetPlanned(keys, values);
     FPlanAnchor = anchor;
-    FPlanStep = FRunner.Step();
+    FPlanStep = Runner().Step();
     FPlanState = state;
   } else {
-    FCurves->MovePlannedStart(key, FRunner.Commanded());
+    FCurves->MovePlannedStart(key, Runner().Commanded());
   }
   FWindow.Chart->QueueReplot();
 }
 
-QString TProgramControl::StateFileName() const {
-  if (FWindow.FJournalFolder.isEmpty())
-    return {};
-  // In the journal's folder, one per process like the crash journal: what a
-  // program that ended abnormally leaves for the next start.
-  return QDir(FWindow.FJournalFolder)
-      .filePath(QStringLiteral("program-%1.json").arg(QCoreApplication::applicationPid()));
-}
-
-void TProgramControl::WriteStateFile() {
-  const QString path = StateFileName();
-  if (path.isEmpty())
-    return;
-  QJsonObject o{{QStringLiteral("name"), FRunner.Program().Name},
-                {QStringLiteral("file"), FPath},
-                {QStringLiteral("step"), FRunner.Step()},
-                {QStringLiteral("steps"), int(FRunner.Program().Steps.size())}};
-  QDir().mkpath(FWindow.FJournalFolder);
-  const QByteArray text = QJsonDocument(o).toJson(QJsonDocument::Compact);
-  // Written whole to a new file that is locked before it takes the name, so
-  // the name always belongs to a whole note locked while this program lives
-  // (another copy of the program leaves it alone). A note that cannot be
-  // written costs only the notice at the next start.
-  const QString temp = path + QStringLiteral(".new");
-  QFile::remove(temp);
-  auto f = std::make_unique<QFile>(temp);
-  if (!f->open(QIODevice::WriteOnly | QIODevice::NewOnly))
-    return;
-  if (::flock(f->handle(), LOCK_EX | LOCK_NB) != 0 || f->write(text) != text.size() ||
-      !f->flush() || ::fsync(f->handle()) != 0 ||
-      ::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) != 0) {
-    f->remove();
-    return;
-  }
-  FNote = std::move(f);  // the previous note's lock goes with its replaced file
-}
-
-void TProgramControl::RemoveStateFile() {
-  const QString path = StateFileName();
-  if (!path.isEmpty() && FNote)
-    QFile::remove(path);  // the name first, then the lock
-  FNote.reset();
-}
-
-void TProgramControl::WriteSetpoint(double value) {
-  // The same two requests as "Изменить": the write, then the read-back.
-  auto result = std::make_shared<TWriteResult>();
+void TProgramControl::ShowProgramWrite(double value) {
   if (FCurves || FWindow.Chart) {
     UpdateCurves();
-    FCurves->AddWritten(FWindow.FClock.Now() - FWindow.FTimeBase, value);
+    FCurves->AddWritten(FWindow.FClock.Now() - FWindow.FSession->TimeBase(), value);
   }
-  const std::string text = QString::number(value, 'f', 2).toStdString();
-  FWindow.QueueRequest(rkSetpointWrite, std::string(kSetpointWritePrefix) + text + "\r",
-                       [result](const TRequestDone& done) {
-                         result->Written = done.Outcome == TRequestOutcome::Answered;
-                       });
-  FWindow.QueueRequest(rkSetpointRead, std::string(kSetpointReadRequest),
-                       [this, result](const TRequestDone& done) {
-                         result->ReadBack = done.Outcome == TRequestOutcome::Answered;
-                         if (result->ReadBack)
-                           result->Value = ParseFloatValue(done.Value, '.');
-                         // Told from the event loop: the runner may write again, and the queue
-                         // is still telling its ends.
-                         QMetaObject::invokeMethod(
-                             this,
-                             [this, result] {
-                               FWindow.Guarded([&] {
-                                 FRunner.WriteDone(*result);
-                                 ProgramChanged();
-                               });
-                             },
-                             Qt::QueuedConnection);
-                       });
 }
 
-void TProgramControl::ProgramChanged() {
-  const TProgramState state = FRunner.State();
-  const int step = FRunner.Step();
-  Timer->SetEnabled(state == TProgramState::Running);
+void TProgramControl::ShowProgramState(bool noted) {
+  const TProgramRunner& runner = Runner();
+  const TProgramState state = runner.State();
+  const int step = runner.Step();
   Model->SetRunningRow(state == TProgramState::Stopped ? -1 : step - 1);
   EnablePage();
   UpdateCurves();
   if (state != TProgramState::Stopped)
-    FWindow.SetStatusText(1, FRunner.StatusText(FWindow.FLocalFormat));
-  if (state == FNotedState && step == FNotedStep)
+    FWindow.SetStatusText(1, runner.StatusText(FWindow.FLocalFormat));
+  if (!noted)
     return;
-  if (state == TProgramState::Stopped) {
-    RemoveStateFile();
+  if (state == TProgramState::Stopped)
     FWindow.SetStatusText(
-        1, FRunner.Finished() ? LoadStr(1063).arg(FRunner.Program().Name) : LoadStr(1066));
-  } else if (step != FNotedStep) {
-    WriteStateFile();
-  }
-  const bool notice = state == TProgramState::Paused && FNotedState == TProgramState::Running &&
-                      FRunner.Cause() != TPauseCause::User;
-  // Noted before the box: readings that arrive while it is open are no new pause.
-  FNotedState = state;
-  FNotedStep = step;
+        1, runner.Finished() ? LoadStr(1063).arg(runner.Program().Name) : LoadStr(1066));
   emit FWindow.ProgramChanged();
-  if (notice)
-    FWindow.ShowError(
-        LoadStr(1050).arg(step).arg(FRunner.Program().Steps.size()).arg(FRunner.CauseText()));
 }
 
 // ---------------------------------------------------------------------------
@@ -284,8 +208,10 @@ QWidget* TProgramControl::CreatePage(QWidget* parent) {
   run->addStretch();
   layout->addLayout(run);
 
-  connect(edProgramName, &QLineEdit::textEdited, this,
-          [this](const QString& text) { Model->SetName(text); });
+  connect(edProgramName, &QLineEdit::textEdited, this, [this](const QString& text) {
+    Model->SetName(text);
+    FWindow.Session()->SetProgram(Model->Program());  // its name is published
+  });
   connect(edProgramEnd, &QLineEdit::textEdited, this,
           [this] { FWindow.Guarded([this] { edProgramEndChange(); }); });
   EnablePage();
@@ -296,7 +222,7 @@ QWidget* TProgramControl::CreatePage(QWidget* parent) {
 void TProgramControl::EnablePage() {
   if (!ProgramTab)
     return;
-  const TProgramState state = FRunner.State();
+  const TProgramState state = Runner().State();
   const bool stopped = state == TProgramState::Stopped;
   for (QWidget* w :
        std::initializer_list<QWidget*>{edProgramName, edProgramEnd, AddStepBtn, RemoveStepBtn,
@@ -315,7 +241,7 @@ void TProgramControl::EnablePage() {
 void TProgramControl::ShowEstimate() {
   if (!stProgramDuration)
     return;
-  const double seconds = EstimateSeconds(Model->Program(), FWindow.FSetpoint);
+  const double seconds = EstimateSeconds(Model->Program(), FWindow.FSession->Setpoint());
   stProgramDuration->setText(
       LoadStr(1064).arg(FormatElapsed(seconds / 86400.0, FWindow.FLocalFormat)));
 }
@@ -385,7 +311,7 @@ void TProgramControl::SaveProgramBtnClick() {
   if (!SaveProgramFile(*path, Model->Program(), &error))
     FWindow.FPrompts.ShowError(&FWindow, error);
   else
-    FPath = *path;
+    FWindow.FSession->SetProgramPath(*path);
 }
 
 void TProgramControl::StartProgramBtnClick() {
@@ -416,8 +342,8 @@ void TProgramControl::AddSettings(TSettingsFrm& form) {
   TSettingsSection section;
   section.Widget = box;
   section.Load = [this, edMin, edMax] {
-    edMin->setText(FormatGeneral8(FLimits.Min, FWindow.FLocalFormat));
-    edMax->setText(FormatGeneral8(FLimits.Max, FWindow.FLocalFormat));
+    edMin->setText(FormatGeneral8(Limits().Min, FWindow.FLocalFormat));
+    edMax->setText(FormatGeneral8(Limits().Max, FWindow.FLocalFormat));
   };
   section.Check = [edMin, edMax]() -> QString {
     const double lo = ParseTypedNumber(edMin->text()), hi = ParseTypedNumber(edMax->text());
@@ -428,9 +354,9 @@ void TProgramControl::AddSettings(TSettingsFrm& form) {
     return {};
   };
   section.Apply = [this, edMin, edMax] {
-    FLimits.Min = ParseTypedNumber(edMin->text());
-    FLimits.Max = ParseTypedNumber(edMax->text());
-    Model->SetLimits(FLimits);
+    Limits().Min = ParseTypedNumber(edMin->text());
+    Limits().Max = ParseTypedNumber(edMax->text());
+    Model->SetLimits(Limits());
   };
   form.AddSection(std::move(section));
 }
@@ -456,35 +382,8 @@ void TMainFrm::ProgramFormCreate(const TIniFile& ini) {
   FProgram->Model->SetLimits(limits);
   FProgram->Runner().SetPollSeconds(FPollTime / 1000.0);
 
-  // Notes left by programs that were running when their program ended. A
-  // note whose owner still runs is locked and left alone; "program.json" is
-  // an earlier version's, and a ".new" one a note cut short.
-  if (FJournalFolder.isEmpty())
-    return;
-  const QDir folder(FJournalFolder);
-  const QStringList names =
-      folder.entryList({QStringLiteral("program-*.json"), QStringLiteral("program.json"),
-                        QStringLiteral("program-*.json.new")},
-                       QDir::Files, QDir::Name);
-  for (const QString& name : names) {
-    const QString path = folder.filePath(name);
-    QFile f;
-    const int fd = OpenAbandoned(path);
-    if (fd < 0 || !f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-      if (fd >= 0)
-        ::close(fd);
-      continue;
-    }
-    QJsonObject o;
-    if (f.size() < (1 << 16))
-      o = QJsonDocument::fromJson(f.readAll()).object();
-    QFile::remove(path);  // while still locked: no other start tells it again
-    if (name.endsWith(QStringLiteral(".new")))
-      continue;
-    const QString text =
-        LoadStr(1062).arg(o.value(QStringLiteral("name")).toString(),
-                          QString::number(o.value(QStringLiteral("step")).toInt()),
-                          QString::number(o.value(QStringLiteral("steps")).toInt()));
+  // Notes left by programs that were running when their program ended.
+  for (const QString& text : FSession->TakeAbandonedProgramNotes()) {
     QMetaObject::invokeMethod(
         this, [this, text] { Guarded([&] { FPrompts.ShowError(this, text); }); },
         Qt::QueuedConnection);
@@ -516,91 +415,44 @@ bool TMainFrm::ProgramAllowsSetpointChange() {
 }
 
 bool TMainFrm::ProgramLoad(const QString& path, QString* error) {
-  if (ProgramState() != TProgramState::Stopped) {
-    if (error)
-      *error = LoadStr(1065);
-    return false;
-  }
-  auto program = LoadProgramFile(path, &FProgram->Limits(), error);
-  if (!program)
-    return false;
-  FProgram->Model->SetProgram(std::move(*program));
-  FProgram->SetPath(path);
+  return FSession->LoadProgram(path, error);
+}
+
+void TMainFrm::ShowLoadedProgram() {
+  FProgram->Model->SetProgram(FSession->Program());
   FProgram->edProgramName->setText(FProgram->Model->Program().Name);
   const auto end = FProgram->Model->Program().End;
   FProgram->edProgramEnd->setText(end ? FormatGeneral8(*end, FLocalFormat) : QString());
   FProgram->edProgramEnd->setStyleSheet(QString());
   FProgram->ShowEstimate();
   emit ProgramChanged();
-  return true;
 }
 
 bool TMainFrm::ProgramRun(QString* error) {
-  TProgramRunner& runner = FProgram->Runner();
-  auto refuse = [&](const QString& why) {
-    if (error)
-      *error = LoadStr(1058).arg(why);
-    return false;
-  };
-  if (runner.State() == TProgramState::Running)
-    return true;
-  if (!FSelectedDevice)
-    return refuse(LoadStr(1060));
-  if (runner.State() == TProgramState::Paused) {
-    // Only on the thermostat it started on, and within the limits now in force.
-    QString why;
-    const QString serial = FSelectedDevice->SerialNumber();
-    if (serial != FProgram->Serial())
-      why = tr("выбран термостат %1, а программа запущена на %2").arg(serial, FProgram->Serial());
-    else
-      why = runner.Resume(FProgram->Limits());
-    if (why.isEmpty())
-      return true;
-    if (error)
-      *error = tr("Программа не может быть продолжена: %1").arg(why);
-    return false;
-  }
-  const TProgram& program = FProgram->Model->Program();
-  if (program.Steps.empty())
-    return refuse(LoadStr(1059));
-  const QString fault = CheckProgram(program, &FProgram->Limits());
-  if (!fault.isEmpty())
-    return refuse(fault);
-  runner.SetProgram(program);
-  if (FProgram->Curves())
-    FProgram->Curves()->Clear();
-  runner.SetPollSeconds(FPollTime / 1000.0);
-  runner.SetpointInForce(FSetpoint);
-  if (!FRecording)
-    RecordBtnClick();
-  FProgram->SetSerial(FSelectedDevice->SerialNumber());
-  const QString why = runner.Start(FProgram->Limits());
-  if (!why.isEmpty())
-    return refuse(why);
-  return true;
+  // What the editor holds now is what starts (a paused program resumes as it was).
+  if (ProgramState() == TProgramState::Stopped)
+    FSession->SetProgram(FProgram->Model->Program());
+  return FSession->RunProgram(error);
 }
 
 void TMainFrm::ProgramPause() {
-  FProgram->Runner().Pause();
+  FSession->PauseProgram();
 }
 
 void TMainFrm::ProgramStop() {
-  FProgram->Runner().Stop();
+  FSession->StopProgram();
 }
 
 TProgramState TMainFrm::ProgramState() const {
-  return FProgram->Runner().State();
+  return FSession->ProgramState();
 }
 
 int TMainFrm::ProgramStep() const {
-  return FProgram->Runner().Step();
+  return FSession->ProgramStep();
 }
 
 QString TMainFrm::ProgramName() const {
-  // The running program's, or the one in the editor.
-  if (ProgramState() != TProgramState::Stopped)
-    return FProgram->Runner().Program().Name;
-  return FProgram->Model->Program().Name;
+  return FSession->ProgramName();
 }
 
 void TMainFrm::ProgramSettings(TSettingsFrm& form) {

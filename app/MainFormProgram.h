@@ -1,7 +1,7 @@
 #pragma once
-// The window's side of temperature programs: it feeds the runner with the
-// window's readings, writes its setpoints through the request queue, keeps
-// the note of a running program on disk and shows the program's state.
+// The window's side of temperature programs: the page "Программа" with its
+// editor, the chart's setpoint curves and the program's state in the status
+// bar. The runner itself is the session's.
 #include "program/Program.h"
 #include "program/Runner.h"
 
@@ -12,7 +12,6 @@
 #include <memory>
 #include <vector>
 
-class QFile;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -25,26 +24,15 @@ class TTimer;
 class TProgramModel;
 class TSetpointCurves;
 
-class TProgramControl final : public QObject, private IProgramHost {
+class TProgramControl final : public QObject {
   Q_OBJECT
  public:
   explicit TProgramControl(TMainFrm& window);
   ~TProgramControl() override;
 
-  TProgramRunner& Runner() { return FRunner; }
-  const TProgramRunner& Runner() const { return FRunner; }
-  TSetpointLimits& Limits() { return FLimits; }
+  TProgramRunner& Runner();
+  TSetpointLimits& Limits();
   TProgramModel* EditorModel() const { return Model; }
-  const QString& Path() const { return FPath; }
-  void SetPath(const QString& path) { FPath = path; }
-  // The serial number of the thermostat the running program started on.
-  const QString& Serial() const { return FSerial; }
-  void SetSerial(const QString& serial) { FSerial = serial; }
-  // The note of a running program in the journal folder, this process's own
-  // and locked while written; empty: none kept.
-  QString StateFileName() const;
-  void WriteStateFile();
-  void RemoveStateFile();
   // The planned curve as last handed to the chart, in clock days and °C.
   const std::vector<TPlanPoint>& PlanPoints() const { return FPlan; }
   TSetpointCurves* Curves() const { return FCurves.get(); }
@@ -70,7 +58,7 @@ class TProgramControl final : public QObject, private IProgramHost {
   void AddSettings(class TSettingsFrm& form);
 
   TProgramModel* Model = nullptr;
-  TTimer* Timer = nullptr;
+  TTimer* Timer = nullptr;  // the session's program tick
   QWidget* ProgramTab = nullptr;
   QLineEdit* edProgramName = nullptr;
   QLineEdit* edProgramEnd = nullptr;
@@ -81,17 +69,10 @@ class TProgramControl final : public QObject, private IProgramHost {
               *StartProgramBtn = nullptr, *PauseProgramBtn = nullptr, *StopProgramBtn = nullptr;
 
  private:
-  void WriteSetpoint(double value) override;
-  void ProgramChanged() override;
+  void ShowProgramState(bool noted);  // the session's program changed
+  void ShowProgramWrite(double value);  // the written-setpoint curve
 
   TMainFrm& FWindow;
-  TProgramRunner FRunner;
-  TSetpointLimits FLimits;
-  QString FPath;
-  QString FSerial;
-  std::unique_ptr<QFile> FNote;  // the note written last, holding its lock
-  int FNotedStep = -1;
-  TProgramState FNotedState = TProgramState::Stopped;
   std::vector<TPlanPoint> FPlan;
   std::unique_ptr<TSetpointCurves> FCurves;
   double FPlanAnchor = 0;  // the running step's planned end the curve was drawn for

@@ -48,5 +48,26 @@ BENCHMARK(BM_WindowHeapPerSample)
     ->Iterations(1)
     ->Unit(benchmark::kSecond);
 
+// One poll through the whole window, as the user's window runs it: the poll
+// tick, the simulated thermostat's answers handed over, the readings shown and
+// the sample recorded, charted and listed. Time per poll (the thermostat's
+// thread included; it answers at once).
+void BM_WindowPoll(benchmark::State& state) {
+  test::TSoakRun run;
+  if (!run.Start()) {
+    state.SkipWithError("the thermostat was never read");
+    return;
+  }
+  std::int64_t n = 0;
+  for (auto _ : state) {
+    const QString error = run.Tick(++n);
+    if (!error.isEmpty()) {
+      state.SkipWithError(error.toStdString().c_str());
+      return;
+    }
+  }
+}
+BENCHMARK(BM_WindowPoll)->Unit(benchmark::kMicrosecond);
+
 }  // namespace
 }  // namespace calorix

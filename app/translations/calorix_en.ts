@@ -847,22 +847,6 @@ Continue?</translation>
         <source>QoS:</source>
         <translation>QoS:</translation>
     </message>
-    <message>
-        <source>выбран термостат %1, а программа запущена на %2</source>
-        <translation>thermostat %1 is selected, but the program was started on %2</translation>
-    </message>
-    <message>
-        <source>Программа не может быть продолжена: %1</source>
-        <translation>The program cannot be continued: %1</translation>
-    </message>
-    <message>
-        <source>Термостат %1 занят другой программой</source>
-        <translation>Thermostat %1 is in use by another program</translation>
-    </message>
-    <message>
-        <source>%1 (занят другой программой)</source>
-        <translation>%1 (in use by another program)</translation>
-    </message>
 </context>
 <context>
     <name>calorix::TProgramControl</name>
@@ -968,6 +952,28 @@ Continue?</translation>
     <message>
         <source>Отмена</source>
         <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>calorix::TStation</name>
+    <message>
+        <source>%1 (занят другой программой)</source>
+        <translation>%1 (in use by another program)</translation>
+    </message>
+    <message>
+        <source>Термостат %1 занят другой программой</source>
+        <translation>Thermostat %1 is in use by another program</translation>
+    </message>
+</context>
+<context>
+    <name>calorix::TThermostatSession</name>
+    <message>
+        <source>выбран термостат %1, а программа запущена на %2</source>
+        <translation>thermostat %1 is selected, but the program was started on %2</translation>
+    </message>
+    <message>
+        <source>Программа не может быть продолжена: %1</source>
+        <translation>The program cannot be continued: %1</translation>
     </message>
 </context>
 </TS>

@@ -1,0 +1,428 @@
+#include "station/Session.h"
+
+#include "base/Messages.h"
+#include "base/Timer.h"
+#include "link/Hid.h"
+#include "record/Journal.h"
+#include "record/MeasurementFile.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <limits>
+
+namespace calorix {
+namespace {
+
+int DataHandlers = 0;  // > 0 while a thermostat's data is handled
+
+struct TDataHandling {
+  TDataHandling() { ++DataHandlers; }
+  ~TDataHandling() { --DataHandlers; }
+  TDataHandling(const TDataHandling&) = delete;
+  TDataHandling& operator=(const TDataHandling&) = delete;
+};
+
+}  // namespace
+
+QString ProtectionText(int bits) {
+  // Only the lowest set bit of the six known ones is named.
+  for (int bit = 0; bit < 6; ++bit) {
+    if (bits & (1 << bit))
+      return LoadStr(1022 + bit);
+  }
+  return LoadStr(1021);
+}
+
+TThermostatSession::TThermostatSession(TSessionOptions options, QObject* parent)
+    : QObject(parent),
+      FClock(*options.Clock),
+      FRequests(*this),
+      FTemperature(std::numeric_limits<double>::quiet_NaN()),
+      FRecord(std::make_shared<TMeasurementRecord>()),
+      FJournalFolder(options.JournalFolder),
+      FRunner(*this, *options.Clock) {
+  FLocalFormat = TFormatSettings::FromLocale(QLocale::system());
+  FDotFormat = FLocalFormat.WithDecimal('.');
+  FCommaFormat = FLocalFormat.WithDecimal(',');
+  QStringList statusTexts{QString()};
+  for (int id = 1014; id <= 1019; ++id)
+    statusTexts << LoadStr(id);
+  FRequests.SetStatusTexts(statusTexts);
+
+  FPollTimer = new TTimer(this, 1000);
+  FPollTimer->setObjectName(QStringLiteral("DataTimer"));
+  FPollTimer->OnTimer = [this] { Guarded([this] { PollTick(); }); };
+  FTimeoutTimer = new TTimer(this, 1000, /*singleShot=*/true);
+  FTimeoutTimer->setObjectName(QStringLiteral("Timeout"));
+  FTimeoutTimer->OnTimer = [this] { Guarded([this] { TimeoutTick(); }); };
+  FProgramTimer = new TTimer(this, 500);
+  FProgramTimer->setObjectName(QStringLiteral("ProgramTimer"));
+  FProgramTimer->OnTimer = [this] {
+    Guarded([this] {
+      FRunner.Tick();
+      ProgramChanged();
+    });
+  };
+
+  if (!FJournalFolder.isEmpty()) {
+    TJournalOptions journal;
+    journal.PeriodMs = options.JournalPeriodMs;
+    FJournal = std::make_unique<TRecordJournal>(FJournalFolder, std::move(journal));
+    // Runs on the journal's writer thread: the text goes to the session's thread.
+    FJournal->SetOnWriteError([this](const QString& text) {
+      QMetaObject::invokeMethod(
+          this, [this, text] { emit StatusMessage(text); }, Qt::QueuedConnection);
+    });
+  }
+}
+
+TThermostatSession::~TThermostatSession() {
+  ForgetDevice();
+}
+
+void TThermostatSession::ForgetDevice() {
+  if (FDevice)
+    FDevice->SetOnData({});
+  FDevice = nullptr;
+}
+
+bool TThermostatSession::HandlingData() {
+  return DataHandlers > 0;
+}
+
+void TThermostatSession::RaiseError(const QString& text) {
+  if (ErrorDiversion)
+    ErrorDiversion(text);
+  else
+    emit ErrorRaised(text);
+}
+
+void TThermostatSession::Guarded(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    emit HandlerFailed(QString::fromUtf8(e.what()));
+  } catch (...) {
+    emit HandlerFailed(QString());
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The thermostat
+
+void TThermostatSession::Attach(TJvHidDevice* dev, bool adapter) {
+  if (FDevice) {
+    FDevice->Unlock();  // free for another program now
+    FDevice->SetOnData({});
+    // Requests meant for the previous thermostat must not reach this one; their
+    // askers hear they were dropped while no thermostat is attached.
+    FDevice = nullptr;
+    FRequests.DeviceGone();
+  }
+  FDevice = dev;
+  FSwitchedOff = false;
+  // What it sent while not attached answered requests it will never be asked again.
+  dev->DiscardInput();
+  dev->SetOnData([this](TJvHidDevice*, uint8_t, const uint8_t* data, uint16_t size) {
+    const TDataHandling handling;
+    Guarded([&] { InputReport(data, size); });
+  });
+  FReportLength = dev->Caps().OutputReportByteLength;
+  FInBand.Reset();
+  FInside.reset();
+  emit Attached();
+  FRunner.DeviceGone();
+  FAdapterFraming = adapter;
+  if (FAdapterFraming)
+    WriteReport(AdapterSetupReport(FReportLength));
+  QueueRequest(rkSetpointRead, std::string(kSetpointReadRequest));
+  QueueRequest(rkReadyBand, std::string(kReadyBandRequest));
+  QueueRequest(rkTemperature, std::string(kTemperatureRequest));
+  FPollTimer->SetEnabled(true);
+}
+
+void TThermostatSession::Detach() {
+  if (!FDevice)
+    return;
+  FDevice = nullptr;
+  FSwitchedOff = false;
+  if (FRecording)
+    StopRecording();
+  FInBand.Reset();
+  FInside.reset();
+  emit Detached();
+  FRunner.DeviceGone();
+  FPollTimer->SetEnabled(false);
+  // Requests left for the removed thermostat would hold back the next one's.
+  FRequests.DeviceGone();
+}
+
+void TThermostatSession::WriteReport(const TBytes& report) {
+  if (!FDevice)
+    return;
+  uint32_t written = 0;
+  FDevice->WriteFile(report.data(), uint32_t(report.size()), written);
+}
+
+// ---------------------------------------------------------------------------
+// Requests, poll and time-out
+
+void TThermostatSession::QueueRequest(TRequestKind kind, const std::string& text) {
+  FRequests.QueueRequest(kind, text);
+}
+
+void TThermostatSession::QueueRequest(TRequestKind kind, const std::string& text,
+                                      TRequestDoneHandler done) {
+  const std::uint64_t ticket = ++FLastTicket;
+  FTickets.emplace(ticket, std::move(done));
+  FRequests.QueueRequest(kind, text, ticket);
+}
+
+void TThermostatSession::RequestDone(const TRequestDone& done) {
+  auto it = FTickets.find(done.Ticket);
+  if (it == FTickets.end())
+    return;
+  TRequestDoneHandler handler = std::move(it->second);
+  FTickets.erase(it);
+  if (handler)
+    handler(done);
+}
+
+void TThermostatSession::WriteRequest(const std::string& text) {
+  FRequests.WriteRequest(text);
+}
+
+void TThermostatSession::PollTick() {
+  FRequests.PollTick(FPollTimer->Enabled());
+}
+
+void TThermostatSession::TimeoutTick() {
+  FRequests.TimeoutExpired();
+}
+
+void TThermostatSession::InputReport(const std::uint8_t* data, std::size_t size) {
+  FRequests.InputReport(data, size);
+}
+
+void TThermostatSession::SetPollTime(int ms) {
+  FPollTimer->SetInterval(std::max(ms, 1000));
+}
+
+void TThermostatSession::StartTimeout() {
+  FTimeoutTimer->Restart();
+}
+
+void TThermostatSession::StopTimeout() {
+  FTimeoutTimer->SetEnabled(false);
+}
+
+void TThermostatSession::StopPolling() {
+  FPollTimer->SetEnabled(false);
+}
+
+void TThermostatSession::ConsoleAnswer(const std::string& line) {
+  emit ConsoleAnswerRead(QString::fromLatin1(line.data(), qsizetype(line.size())));
+}
+
+void TThermostatSession::SwitchedOff() {
+  FSwitchedOff = true;
+  emit ThermostatSwitchedOff();
+  FRunner.SwitchedOff();
+}
+
+// ---------------------------------------------------------------------------
+// Readings
+
+void TThermostatSession::Dispatch(TRequestKind kind, const std::string& value) {
+  const QString text = QString::fromLatin1(value.data(), qsizetype(value.size()));
+  switch (kind) {
+    case rkTemperature: {
+      const double t = ParseFloatValue(text, FDotFormat);
+      FTemperature = t;
+      AddSample(FClock.Now() - FTimeBase, t);
+      FInside = FInBand.Update(FClock.Now(), t, FSetpoint, FReadyBand);
+      emit TemperatureRead(t);
+      FRunner.Temperature(t);
+      if (FRunner.State() != TProgramState::Stopped)
+        ProgramChanged();
+      break;
+    }
+    case rkSetpointRead:
+      FSetpoint = ParseFloatValue(text, FDotFormat);
+      emit SetpointRead(FSetpoint);
+      FRunner.SetpointInForce(FSetpoint);
+      break;
+    case rkReadyBand:
+      FReadyBand = ParseFloatValue(text, FDotFormat);
+      emit ReadyBandRead(FReadyBand);
+      break;
+    case rkAlarmStatus: {
+      // The last character is bit 0.
+      int flags = 0;
+      for (int bit = 0; bit < 31 && bit < text.size(); ++bit) {
+        if (text.at(text.size() - 1 - bit) == QLatin1Char('1'))
+          flags |= 1 << bit;
+      }
+      FProtection = flags;
+      emit ProtectionRead(flags);
+      FRunner.Protection(flags, ProtectionText(flags));
+      break;
+    }
+    case rkSetpointWrite:  // a successful write shows nothing; the read-back does
+    case rkConsole:
+      break;
+  }
+}
+
+std::optional<std::string> TThermostatSession::SetpointWriteRequest(QString s) const {
+  // The text goes on the wire as typed (comma made a point), but only when it
+  // is a number: surrounding blanks and control characters are cut off, so a
+  // pasted text cannot carry a second command.
+  s.replace(QLatin1Char(','), QLatin1Char('.'));
+  while (!s.isEmpty() && s.front().unicode() <= ' ')
+    s.remove(0, 1);
+  while (!s.isEmpty() && s.back().unicode() <= ' ')
+    s.chop(1);
+  const double v = ParseFloatValue(s, FDotFormat);
+  // Valid when it is a finite number in single precision, as the thermostat keeps it.
+  const bool valid = std::isfinite(v) && std::fabs(v) <= double(std::numeric_limits<float>::max());
+  if (!valid)
+    return std::nullopt;
+  return std::string(kSetpointWritePrefix) + s.toStdString() + "\r";
+}
+
+void TThermostatSession::WriteSetpoint(const QString& text) {
+  if (const auto request = SetpointWriteRequest(text))
+    QueueRequest(rkSetpointWrite, *request);
+  else
+    RaiseError(LoadStr(1013));
+  ReadSetpoint();
+}
+
+void TThermostatSession::ReadSetpoint() {
+  QueueRequest(rkSetpointRead, std::string(kSetpointReadRequest));
+}
+
+// ---------------------------------------------------------------------------
+// Record
+
+bool TThermostatSession::AddSample(double time, double value) {
+  if (!FRecording)
+    return false;
+  FRecord->Add(time, value);
+  if (FJournal)
+    FJournal->Append(time, value);
+  FModified = true;
+  return true;
+}
+
+void TThermostatSession::StartRecording() {
+  if (FRecording)
+    return;
+  FRecording = true;
+  // Continuing a record leaves no gap for the pause.
+  FTimeBase = FClock.Now() - RecordLength();
+  emit RecordingChanged(true);
+}
+
+void TThermostatSession::StopRecording() {
+  if (!FRecording)
+    return;
+  FRecording = false;
+  if (FJournal)
+    FJournal->WriteSoon();  // on the writer thread: Stop does not wait for the disk
+  emit RecordingChanged(false);
+}
+
+void TThermostatSession::ResetRecord() {
+  FRecord->Clear();
+  emit RecordReset();
+  FTimeBase = FClock.Now() - RecordLength();
+}
+
+void TThermostatSession::ClearRecord() {
+  ResetRecord();
+  FModified = false;
+  if (FJournal) {
+    FJournal->Reset(std::vector<TSample>{});
+    FJournal->MarkSaved();
+  }
+}
+
+QString TThermostatSession::SaveRecordTo(const QString& path) {
+  std::vector<TFileSample> samples;
+  samples.reserve(FRecord->Count());
+  for (std::size_t i = 0; i < FRecord->Count(); ++i) {
+    const TSample& s = (*FRecord)[i];
+    samples.push_back({s.Time, s.Value});
+  }
+  // Written to a temporary file and swapped in: a failed save leaves the old file whole.
+  const QString error = SaveFileBytes(path, FormatMeasurementFile(samples, FLocalFormat));
+  if (!error.isEmpty())
+    return error;
+  FModified = false;
+  if (FJournal)
+    FJournal->MarkSaved();
+  return {};
+}
+
+void TThermostatSession::OpenRecord(const std::vector<TFileSample>& samples) {
+  LoadRecord(samples);
+  FModified = false;
+  if (FJournal) {
+    FJournal->Reset(*FRecord);
+    FJournal->MarkSaved();
+  }
+}
+
+void TThermostatSession::RestoreAbandoned(ISessionQuestions& ask) {
+  if (!FJournal)
+    return;
+  std::vector<TJournalFound> found = TRecordJournal::FindAbandoned(FJournalFolder);
+  // The newest first. One record can be restored into the session; journals
+  // not asked about stay on disk for the next start.
+  std::stable_sort(found.begin(), found.end(), [](const TJournalFound& a, const TJournalFound& b) {
+    return QFileInfo(a.Path).lastModified() > QFileInfo(b.Path).lastModified();
+  });
+  for (const TJournalFound& j : found) {
+    if (j.Count == 0) {
+      // Nothing whole is left in it: say so once, then it goes.
+      ask.Tell(LoadStr(1035).arg(j.Unreadable));
+      TRecordJournal::Discard(j.Path);
+      continue;
+    }
+    if (!ask.Confirm(RestoreQuestion(j.Count, j.Length, j.Unreadable))) {
+      TRecordJournal::Discard(j.Path);
+      continue;
+    }
+    TJournalRestore restored = TRecordJournal::Restore(j.Path);
+    if (!restored.Error.isEmpty()) {
+      RaiseError(LoadStr(1036).arg(j.Path, restored.Error));
+      continue;
+    }
+    StopRecording();
+    LoadRecord(restored.Samples);
+    FModified = true;
+    // Our own journal holds the record on disk before the old one goes; if
+    // it cannot, the old one stays for the next start.
+    FJournal->Reset(std::move(restored.Samples));
+    FJournal->MarkUnsaved();
+    FJournal->Flush();
+    if (!FJournal->Failed())
+      TRecordJournal::Discard(j.Path);
+    return;
+  }
+}
+
+void TThermostatSession::Close(bool keepJournal) {
+  if (FJournal && !keepJournal)
+    FJournal->Close();
+}
+
+}  // namespace calorix

@@ -1,0 +1,274 @@
+#pragma once
+// One bath: the thermostat a session is attached to, its request queue, its
+// poll and answer time-out, the readings, the record with its crash journal.
+// No widgets: what a front end shows comes from the signals, what its user
+// does reaches the session through plain calls.
+#include "base/Clock.h"
+#include "base/NumberFormat.h"
+#include "link/RequestQueue.h"
+#include "program/Program.h"
+#include "program/Runner.h"
+#include "record/Record.h"
+#include "record/TimeInBand.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+class QFile;
+
+namespace calorix {
+
+class TJvHidDevice;
+class TRecordJournal;
+class TTimer;
+struct TFileSample;
+struct TJournalFound;
+
+struct TSessionOptions {
+  IClock* Clock = nullptr;  // required, not owned
+  // Where the crash journal lives; empty: none is kept.
+  QString JournalFolder;
+  int JournalPeriodMs = 5000;  // how often the journal is written to the disk
+};
+
+// What a session asks of the person behind its front end.
+class ISessionQuestions {
+ public:
+  virtual ~ISessionQuestions() = default;
+  virtual bool Confirm(const QString& question) = 0;  // true for yes
+  virtual void Tell(const QString& text) = 0;         // a notice that waits for nobody
+};
+
+class TThermostatSession : public QObject, private TRequestQueueHost, private IProgramHost {
+  Q_OBJECT
+ public:
+  explicit TThermostatSession(TSessionOptions options, QObject* parent = nullptr);
+  ~TThermostatSession() override;
+
+  // --- The thermostat
+  TJvHidDevice* Device() const { return FDevice; }
+  bool Adapter() const { return FAdapterFraming; }
+  // Takes dev (already locked by the station): what was asked of the previous
+  // one is dropped, the setpoint, band and temperature are asked, polling starts.
+  void Attach(TJvHidDevice* dev, bool adapter);
+  // The thermostat went away or was given up: recording stops, nothing waits for it.
+  void Detach();
+  // The station that found the device goes: it is no longer the session's, and
+  // nothing is told of it.
+  void ForgetDevice();
+
+  // --- Requests, poll and answer time-out
+  using TRequestDoneHandler = std::function<void(const TRequestDone&)>;
+  void QueueRequest(TRequestKind kind, const std::string& text);
+  // A request whose asker (a temperature program, a remote client) hears how
+  // it ended, once; its error statuses raise no error.
+  void QueueRequest(TRequestKind kind, const std::string& text, TRequestDoneHandler done);
+  void WriteRequest(const std::string& text);
+  void ClearRequests() { FRequests.Clear(); }
+  const TRequestQueue& Requests() const { return FRequests; }
+  void PollTick();                                              // the poll timer's tick
+  void TimeoutTick();                                           // the answer time-out
+  void InputReport(const std::uint8_t* data, std::size_t size);  // one of the thermostat's reports
+  TTimer* PollTimer() const { return FPollTimer; }
+  TTimer* TimeoutTimer() const { return FTimeoutTimer; }
+  void SetPollTime(int ms);  // at least 1000 ms
+
+  // Whether a handler of some thermostat's data is running now. An error raised
+  // in it is shown once it has returned: a modal loop inside would hold back
+  // the hand-over of the thermostat's reports.
+  static bool HandlingData();
+
+  // --- Setpoint and readings
+  // The write request for a setpoint text, by the rules of "Изменить"; none
+  // when the text is not a valid setpoint.
+  std::optional<std::string> SetpointWriteRequest(QString text) const;
+  // Writes the setpoint text and reads it back; an invalid text is an error.
+  void WriteSetpoint(const QString& text);
+  void ReadSetpoint();
+  double Temperature() const { return FTemperature; }  // NaN before the first reading
+  double Setpoint() const { return FSetpoint; }        // as last read back
+  double ReadyBand() const { return FReadyBand; }      // as last read
+  int Protection() const { return FProtection; }       // bit 0 overheating ... bit 5 sensor
+  bool SwitchedOffNow() const { return FSwitchedOff; }
+  // How long the temperature has kept within the band; none while outside.
+  std::optional<double> TimeInBand() const { return FInside; }
+  const TFormatSettings& LocalFormat() const { return FLocalFormat; }
+  const TFormatSettings& DotFormat() const { return FDotFormat; }
+  const TFormatSettings& CommaFormat() const { return FCommaFormat; }
+
+  // --- Record
+  bool Recording() const { return FRecording; }
+  // A sample at record time `time` (days): kept while recording (true).
+  bool AddSample(double time, double value);
+  void StartRecording();
+  void StopRecording();
+  bool Modified() const { return FModified; }
+  const std::shared_ptr<TMeasurementRecord>& RecordPtr() const { return FRecord; }
+  const TMeasurementRecord& Record() const { return *FRecord; }
+  double RecordLength() const { return FRecord->Length(); }
+  // The clock reading of the record's time 0.
+  double TimeBase() const { return FTimeBase; }
+  // Elapsed record time now.
+  double Elapsed() const { return FClock.Now() - FTimeBase; }
+  // Empties the record (it starts at the next sample); nothing of it is kept.
+  void ClearRecord();
+  // Writes the record to path; the error text, empty when written. The record is saved.
+  QString SaveRecordTo(const QString& path);
+  // The record becomes an opened file's samples, saved as they are.
+  void OpenRecord(const std::vector<TFileSample>& samples);
+  // Offers to restore a record left by a program that did not close normally.
+  void RestoreAbandoned(ISessionQuestions& ask);
+  TRecordJournal* Journal() const { return FJournal.get(); }
+  const QString& JournalFolder() const { return FJournalFolder; }
+  // At the end of the run: the journal goes unless a save wanted then did not happen.
+  void Close(bool keepJournal);
+
+  // While set, errors go here instead of ErrorRaised: a remote client's
+  // command runs, and the client hears of them.
+  std::function<void(const QString&)> ErrorDiversion;
+
+  // --- Temperature program
+  TProgramRunner& Runner() { return FRunner; }
+  const TProgramRunner& Runner() const { return FRunner; }
+  // Bind programs, scripts and the broker alike.
+  TSetpointLimits& Limits() { return FLimits; }
+  // What RunProgram starts: the program loaded, or the one the editor set.
+  const TProgram& Program() const { return FProgram; }
+  const QString& ProgramPath() const { return FProgramPath; }
+  void SetProgram(TProgram program) { FProgram = std::move(program); }
+  void SetProgramPath(const QString& path) { FProgramPath = path; }
+  // Loads a program file; refused while a program runs or is paused.
+  bool LoadProgram(const QString& path, QString* error);
+  // Starts when stopped (refused when a step is outside the limits, without a
+  // thermostat or without a program), resumes when paused.
+  bool RunProgram(QString* error);
+  void PauseProgram() { FRunner.Pause(); }
+  void StopProgram() { FRunner.Stop(); }
+  TProgramState ProgramState() const { return FRunner.State(); }
+  int ProgramStep() const { return FRunner.Step(); }  // 1-based; 0 when stopped
+  // The running program's, or the one that would run.
+  QString ProgramName() const {
+    return FRunner.State() != TProgramState::Stopped ? FRunner.Program().Name : FProgram.Name;
+  }
+  // The serial number of the thermostat the running program started on.
+  const QString& ProgramSerial() const { return FProgramSerial; }
+  TTimer* ProgramTimer() const { return FProgramTimer; }
+  // The note of a running program in the journal folder, this process's own
+  // and locked while written; empty: none kept.
+  QString ProgramNoteFileName() const;
+  // The notices of programs that were running when their program ended
+  // (their notes are gone once read).
+  QStringList TakeAbandonedProgramNotes();
+
+  IClock& Clock() const { return FClock; }
+
+ signals:
+  void Attached();  // a thermostat is attached now (Device())
+  void Detached();  // none is
+  void TemperatureRead(double value);  // every polled temperature, NaN when unreadable
+  void SetpointRead(double value);     // every setpoint read-back
+  void ProtectionRead(int bits);       // the protection status: bit 0 overheating ... bit 5 sensor
+  void ReadyBandRead(double value);
+  void ThermostatSwitchedOff();  // status 6
+  void ConsoleAnswerRead(const QString& line);  // the whole answer line to a console request
+  void RecordingChanged(bool recording);
+  void RecordReset();   // the record was emptied (its time window starts anew)
+  void RecordLoaded();  // the record became a file's or a journal's samples
+  // An error to show (an error status, a write that could not be made).
+  void ErrorRaised(const QString& text);
+  // An exception escaped one of the session's handlers.
+  void HandlerFailed(const QString& text);
+  // A status line to show (the journal could not be written).
+  void StatusMessage(const QString& text);
+  // The program's state, step or cause changed; noted: its state or step differs
+  // from the last one told so.
+  void ProgramStateChanged(bool noted);
+  void ProgramLoaded();    // LoadProgram put a program in
+  void ProgramStarting();  // a program passed its checks and starts now
+  // A program writes this setpoint now (before the request is queued).
+  void ProgramWriting(double value);
+
+ private:
+  template <class TSamples>
+  void LoadRecord(const TSamples& samples) {
+    ResetRecord();
+    {
+      const TMeasurementRecord::TBulkUpdate bulk(*FRecord);
+      for (const auto& s : samples)
+        FRecord->Add(s.Time, s.Value);
+    }
+    emit RecordLoaded();
+  }
+  void ResetRecord();
+  void Guarded(const std::function<void()>& handler);
+  void WriteProgramNote();
+  void RemoveProgramNote();
+
+  // IProgramHost
+  void WriteSetpoint(double value) override;
+  void ProgramChanged() override;
+
+  // TRequestQueueHost
+  bool HasDevice() const override { return FDevice != nullptr; }
+  std::size_t OutputReportLength() const override { return FReportLength; }
+  bool AdapterFraming() const override { return FAdapterFraming; }
+  void WriteReport(const TBytes& report) override;
+  void StartTimeout() override;
+  void StopTimeout() override;
+  void StopPolling() override;
+  void Dispatch(TRequestKind kind, const std::string& value) override;
+  void ConsoleAnswer(const std::string& line) override;
+  void SwitchedOff() override;
+  void ShowError(const QString& text) override { RaiseError(text); }
+  void RaiseError(const QString& text);
+  void RequestDone(const TRequestDone& done) override;
+
+  IClock& FClock;
+  TFormatSettings FLocalFormat, FDotFormat, FCommaFormat;
+  TJvHidDevice* FDevice = nullptr;
+  bool FAdapterFraming = false;
+  std::size_t FReportLength = 0;
+  TRequestQueue FRequests;
+  std::uint64_t FLastTicket = 0;
+  std::unordered_map<std::uint64_t, TRequestDoneHandler> FTickets;
+  TTimer* FPollTimer = nullptr;     // owned as a child
+  TTimer* FTimeoutTimer = nullptr;  // owned as a child
+
+  double FTemperature;
+  double FSetpoint = 0.0;
+  double FReadyBand = 0.1;
+  int FProtection = 0;
+  bool FSwitchedOff = false;
+  TTimeInBand FInBand;
+  std::optional<double> FInside;
+
+  std::shared_ptr<TMeasurementRecord> FRecord;
+  bool FRecording = false;
+  double FTimeBase = 0.0;
+  bool FModified = false;
+  QString FJournalFolder;
+  std::unique_ptr<TRecordJournal> FJournal;
+
+  TProgramRunner FRunner;
+  TSetpointLimits FLimits;
+  TProgram FProgram;
+  QString FProgramPath;
+  QString FProgramSerial;
+  TTimer* FProgramTimer = nullptr;  // owned as a child
+  std::unique_ptr<QFile> FNote;     // the note written last, holding its lock
+  int FNotedStep = -1;
+  TProgramState FNotedState = TProgramState::Stopped;
+};
+
+// The text of a protection status: "Норма", or the lowest fault bit's name.
+QString ProtectionText(int bits);
+
+}  // namespace calorix

@@ -1,0 +1,192 @@
+// The thermostat session without any window: QCoreApplication only, a
+// simulated thermostat found by the station, manual timers and clock.
+#include "base/Clock.h"
+#include "base/Messages.h"
+#include "base/Timer.h"
+#include "link/Hid.h"
+#include "link/SimHidPlatform.h"
+#include "link/SimThermostat.h"
+#include "program/Program.h"
+#include "record/MeasurementFile.h"
+#include "station/Session.h"
+#include "station/Station.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+namespace calorix {
+namespace {
+
+// Runs the event loop until cond() holds; false when it never does (a hang, not a measure).
+bool WaitFor(const std::function<bool()>& cond) {
+  QElapsedTimer t;
+  t.start();
+  while (!cond()) {
+    if (t.elapsed() > 10000)
+      return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(1);
+  }
+  return true;
+}
+
+class SessionTest : public ::testing::Test {
+ protected:
+  SessionTest() {
+    TTimer::SetManualMode(true);
+    auto sim = std::make_unique<TSimHidPlatform>(std::shared_ptr<IClock>(&Clock, [](IClock*) {}));
+    Sim = sim.get();
+    TSimThermostatOptions bath;
+    bath.Serial = "SN-1";
+    bath.Setpoint = 20.0;  // a bath that stays where it is: every reading is 20.00
+    bath.Temperature = 20.0;
+    bath.Noise = 0.0;
+    Thermostat = Sim->Plug(bath);
+    Station = std::make_unique<TStation>(std::move(sim));
+    Station->SetProductPattern(QStringLiteral("thermostat|(usb.{0,}adapter)"));
+    TSessionOptions options;
+    options.Clock = &Clock;
+    options.JournalFolder = Dir.filePath(QStringLiteral("state"));
+    Session = new TThermostatSession(std::move(options), Station.get());
+    Station->AddSession(Session);
+  }
+  ~SessionTest() override { TTimer::SetManualMode(false); }
+
+  bool Idle() {
+    return WaitFor([&] { return Session->Device() && Session->Requests().Requests().empty(); });
+  }
+  // One poll period: the clock moves on and the poll tick runs.
+  bool Poll() {
+    Clock.AdvanceSeconds(1);
+    Session->PollTimer()->Fire();
+    return Idle();
+  }
+
+  QTemporaryDir Dir;
+  TManualClock Clock;
+  TSimHidPlatform* Sim = nullptr;
+  std::shared_ptr<TSimThermostat> Thermostat;
+  std::unique_ptr<TStation> Station;
+  TThermostatSession* Session = nullptr;  // the station's child
+};
+
+TEST_F(SessionTest, RunsWithoutAnyGuiApplication) {
+  EXPECT_FALSE(QCoreApplication::instance()->inherits("QGuiApplication"));
+}
+
+TEST_F(SessionTest, TakesTheThermostatFoundAndPollsIt) {
+  QSignalSpy temperatures(Session, &TThermostatSession::TemperatureRead);
+  ASSERT_TRUE(Idle());
+  EXPECT_EQ(Session->Device()->SerialNumber(), QStringLiteral("SN-1"));
+  ASSERT_TRUE(Poll());
+  ASSERT_EQ(temperatures.count(), 2);  // the first reading at attach, then the poll's
+  EXPECT_DOUBLE_EQ(temperatures.last().at(0).toDouble(), 20.0);
+  EXPECT_DOUBLE_EQ(Session->Setpoint(), 20.0);
+  EXPECT_DOUBLE_EQ(Session->ReadyBand(), 0.1);
+  EXPECT_EQ(Session->Protection(), 0);
+  ASSERT_TRUE(Session->TimeInBand());
+  EXPECT_DOUBLE_EQ(*Session->TimeInBand() * 86400, 1.0);  // in band since the first reading
+
+  // Unplugged: the session lets it go and polls nothing.
+  QSignalSpy detached(Session, &TThermostatSession::Detached);
+  Sim->Unplug(Thermostat);
+  ASSERT_TRUE(WaitFor([&] { return detached.count() == 1; }));
+  EXPECT_EQ(Session->Device(), nullptr);
+  EXPECT_FALSE(Session->PollTimer()->Enabled());
+}
+
+TEST_F(SessionTest, WritesASetpointAndReadsItBack) {
+  ASSERT_TRUE(Idle());
+  QSignalSpy read(Session, &TThermostatSession::SetpointRead);
+  Session->WriteSetpoint(QStringLiteral(" 37,5 "));
+  ASSERT_TRUE(WaitFor([&] { return read.count() == 1; }));
+  EXPECT_DOUBLE_EQ(read.at(0).at(0).toDouble(), 37.5);
+  EXPECT_DOUBLE_EQ(Thermostat->Setpoint(), 37.5);
+}
+
+// Errors leave the session as a signal, whatever raised them.
+TEST_F(SessionTest, ReportsErrorsThroughItsSignal) {
+  ASSERT_TRUE(Idle());
+  const struct {
+    const char* Text;
+    int Message;  // the message the error carries
+  } cases[] = {
+      {"400", 1018},  // the thermostat answers "value out of range"
+      {"abc", 1013},  // not a number: refused before anything is written
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Text);
+    QSignalSpy errors(Session, &TThermostatSession::ErrorRaised);
+    Session->WriteSetpoint(QString::fromLatin1(c.Text));
+    ASSERT_TRUE(WaitFor([&] { return !errors.isEmpty() && Idle(); }));
+    ASSERT_EQ(errors.count(), 1);
+    EXPECT_TRUE(errors.at(0).at(0).toString().contains(LoadStr(c.Message)))
+        << errors.at(0).at(0).toString().toStdString();
+  }
+  EXPECT_DOUBLE_EQ(Thermostat->Setpoint(), 20.0);
+}
+
+TEST_F(SessionTest, RecordsAndSavesWhatItPolled) {
+  ASSERT_TRUE(Idle());
+  Session->StartRecording();
+  for (int i = 0; i < 3; ++i)
+    ASSERT_TRUE(Poll());
+  ASSERT_EQ(Session->Record().Count(), 3u);
+  EXPECT_TRUE(Session->Modified());
+
+  const QString path = Dir.filePath(QStringLiteral("run.csv"));
+  EXPECT_EQ(Session->SaveRecordTo(path), QString());
+  EXPECT_FALSE(Session->Modified());
+  const TMeasurementFileResult file = ReadMeasurementFile(
+      path, Session->LocalFormat(), Session->DotFormat(), Session->CommaFormat());
+  ASSERT_TRUE(file.Ok) << file.Error.toStdString();
+  ASSERT_EQ(file.Samples.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_NEAR(file.Samples[i].Time * 86400, double(i + 1), 1e-6);  // one sample a second
+    EXPECT_DOUBLE_EQ(file.Samples[i].Value, 20.0);
+  }
+
+  // Stopped: the next polls add nothing; cleared: nothing is left to save.
+  Session->StopRecording();
+  ASSERT_TRUE(Poll());
+  EXPECT_EQ(Session->Record().Count(), 3u);
+  Session->ClearRecord();
+  EXPECT_EQ(Session->Record().Count(), 0u);
+  EXPECT_FALSE(Session->Modified());
+}
+
+TEST_F(SessionTest, RunsAProgramToItsEnd) {
+  ASSERT_TRUE(Idle());
+  TProgram program;
+  program.Name = QStringLiteral("P");
+  TProgramStep set, hold;
+  set.Type = TStepType::Set;
+  set.Setpoint = 30.0;
+  hold.Type = TStepType::Hold;
+  hold.Seconds = 2.0;
+  program.Steps = {set, hold};
+  program.End = 25.0;
+  Session->SetProgram(program);
+  QString error;
+  ASSERT_TRUE(Session->RunProgram(&error)) << error.toStdString();
+  EXPECT_EQ(Session->ProgramState(), TProgramState::Running);
+  EXPECT_TRUE(Session->Recording());  // a program records what it does
+  ASSERT_TRUE(Idle());
+  EXPECT_DOUBLE_EQ(Thermostat->Setpoint(), 30.0);
+  for (int i = 0; i < 10 && Session->ProgramState() != TProgramState::Stopped; ++i) {
+    Session->ProgramTimer()->Fire();
+    ASSERT_TRUE(Poll());
+    ASSERT_TRUE(WaitFor([&] { return Session->Requests().Requests().empty(); }));
+  }
+  EXPECT_EQ(Session->ProgramState(), TProgramState::Stopped);
+  EXPECT_TRUE(Session->Runner().Finished());
+  ASSERT_TRUE(Idle());
+  EXPECT_DOUBLE_EQ(Thermostat->Setpoint(), 25.0);  // the end setpoint
+}
+
+}  // namespace
+}  // namespace calorix
