@@ -12,7 +12,6 @@
 
 namespace calorix {
 
-
 struct TCommandLine {
   std::optional<QString> Simulate;     // simulated devices: "thermostat,adapter,..."
   std::optional<QString> HidEmulator;  // the device emulator's socket path
@@ -27,7 +26,6 @@ struct TCommandLineResult {
   QString Output;  // for standard output (help, version)
   QString Error;   // for standard error
 };
-
 
 // args as QCoreApplication::arguments() gives them, the program name first.
 TCommandLineResult ParseCommandLine(const QStringList& args);

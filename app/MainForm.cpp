@@ -1,17 +1,17 @@
 #include "app/MainForm.h"
 
-#include "base/IniFile.h"
 #include "app/MainFormRemote.h"
 #include "app/Placement.h"
-#include "base/Messages.h"
 #include "app/SettingsForm.h"
+#include "base/IniFile.h"
+#include "base/Messages.h"
 #include "chart/Chart.h"
-#include "record/Journal.h"
 #include "chart/ValuesModel.h"
 #include "chart/VerticalScale.h"
 #include "console/Console.h"
 #include "link/Hid.h"
 #include "link/RegEx.h"
+#include "record/Journal.h"
 
 #include <qcustomplot.h>
 #include <QAction>
@@ -427,10 +427,12 @@ void TMainFrm::ConnectHandlers() {
 
 void TMainFrm::ConnectSession() {
   TThermostatSession* s = FSession;
-  connect(FStation.get(), &TStation::HandlerFailed, this,
-          [this](const QString& text) { ShowBox({true, text}); });
-  connect(s, &TThermostatSession::HandlerFailed, this,
-          [this](const QString& text) { ShowBox({true, text}); });
+  connect(FStation.get(), &TStation::HandlerFailed, this, [this](const QString& text) {
+    ShowBox({true, text});
+  });
+  connect(s, &TThermostatSession::HandlerFailed, this, [this](const QString& text) {
+    ShowBox({true, text});
+  });
   connect(s, &TThermostatSession::ErrorRaised, this, &TMainFrm::ShowError);
   connect(s, &TThermostatSession::StatusMessage, this,
           [this](const QString& text) { SetStatusText(1, text); });
@@ -459,11 +461,8 @@ void TMainFrm::ConnectSession() {
   connect(s, &TThermostatSession::TemperatureRead, this, &TMainFrm::ShowTemperature);
   connect(s, &TThermostatSession::SetpointRead, this, &TMainFrm::ShowSetpoint);
   connect(s, &TThermostatSession::ProtectionRead, this, &TMainFrm::ShowAlarm);
-  connect(s, &TThermostatSession::ReadyBandRead, this, &TMainFrm::ReadyBandRead);
-  connect(s, &TThermostatSession::ThermostatSwitchedOff, this, [this] {
-    SetStatusText(1, LoadStr(1033));
-    emit ThermostatSwitchedOff();
-  });
+  connect(s, &TThermostatSession::ThermostatSwitchedOff, this,
+          [this] { SetStatusText(1, LoadStr(1033)); });
   connect(s, &TThermostatSession::ConsoleAnswerRead, this,
           [this](const QString& line) { FConsole->ShowConsoleAnswer(line); });
   connect(s, &TThermostatSession::RecordingChanged, this, &TMainFrm::ShowRecording);
@@ -573,7 +572,7 @@ void TMainFrm::ShowDisconnected() {
   stTemp->clear();
   edSet->clear();
   stAlarm->clear();
-  emit SelectionChanged();
+  stInBand->clear();  // nothing is shown until a thermostat has been measured
 }
 
 void TMainFrm::EnableConsole(bool enabled) {

@@ -2,19 +2,19 @@
 // The main window: owner of every object of the program and the hub of its
 // events. The subsystems' logic lives in plain classes (link/, chart/, files/,
 // console/); the handlers here wire the window's controls to them.
-#include "base/Clock.h"
 #include "app/CommandLine.h"
+#include "app/Prompts.h"
+#include "base/Clock.h"
 #include "base/Helper.h"
 #include "base/Language.h"
 #include "base/NumberFormat.h"
-#include "app/Prompts.h"
 #include "base/Timer.h"
 #include "chart/ReadOut.h"
-#include "record/Record.h"
 #include "chart/TimeWindow.h"
 #include "link/HidPlatform.h"
 #include "link/RequestQueue.h"
 #include "program/Program.h"
+#include "record/Record.h"
 #include "station/Session.h"
 #include "station/Station.h"
 
@@ -128,7 +128,9 @@ class TMainFrm : public QMainWindow {
   void ShowError(const QString& text);
 
   // --- Setpoint and protection status
-  double Setpoint() const { return FSession->Setpoint(); }    // as last read back; NaN when unreadable
+  double Setpoint() const {
+    return FSession->Setpoint();
+  }  // as last read back; NaN when unreadable
   double ReadyBand() const { return FSession->ReadyBand(); }  // as last read
   void ShowTemperature(double value);
   void ShowSetpoint(double value);
@@ -298,18 +300,6 @@ class TMainFrm : public QMainWindow {
   QString StatusText(int panel) const;
   void SetStatusText(int panel, const QString& text);
 
- signals:
-  // Readings as the window shows them, for the subsystems that follow the
-  // thermostat (programs, remote clients, publishing).
-  void TemperatureRead(double value);  // every polled temperature, NaN when unreadable
-  void SetpointRead(double value);     // every setpoint read-back
-  void ProtectionRead(int bits);       // the protection status: bit 0 overheating ... bit 5 sensor
-  void ReadyBandRead(double value);
-  void SelectionChanged();       // another thermostat, or none, is selected
-  void ThermostatSwitchedOff();  // status 6
-  void RecordingChanged(bool recording);
-  void ProgramChanged();  // state or step changed
-
  protected:
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -378,7 +368,7 @@ class TMainFrm : public QMainWindow {
   bool FUserView = false;     // the time axis was zoomed or panned by mouse
   bool FKeepJournal = false;  // a save wanted at close did not happen
   int FPollTime = 1000;
-  std::optional<TEndpoint> FMqttOption;  // --mqtt for this run
+  std::optional<TEndpoint> FMqttOption;   // --mqtt for this run
   TSessionPublisher* FPublish = nullptr;  // owned by the window as its child
   TFormatSettings FLocalFormat;
   TProgramControl* FProgram = nullptr;       // owned by the window

@@ -3,10 +3,10 @@
 #include "app/MainForm.h"
 #include "base/Messages.h"
 #include "chart/Chart.h"
-#include "record/Journal.h"
 #include "chart/ReadOut.h"
 #include "chart/ValuesModel.h"
 #include "chart/VerticalScale.h"
+#include "record/Journal.h"
 
 #include <QActionGroup>
 #include <QCheckBox>
@@ -41,7 +41,6 @@ void TMainFrm::ShowRecording(bool recording) {
   RecordBtn->setText(LoadStr(recording ? 1004 : 1003));
   RecordBtn->setIcon(
       style()->standardIcon(recording ? QStyle::SP_MediaStop : QStyle::SP_MediaPlay));
-  emit RecordingChanged(recording);
 }
 
 void TMainFrm::ClearBtnClick() {
@@ -193,9 +192,6 @@ void TMainFrm::SetUpChartMouse() {
   esc->setContext(Qt::WindowShortcut);
   esc->setEnabled(false);
   connect(esc, &QShortcut::activated, this, [this] { Chart->SetMarkedRange(std::nullopt); });
-  // Another thermostat, or none: its time in band starts anew, and nothing is
-  // shown until it has been measured.
-  connect(this, &TMainFrm::SelectionChanged, this, [this] { stInBand->clear(); });
 }
 
 void TMainFrm::ChartMovedByUser() {

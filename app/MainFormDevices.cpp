@@ -5,6 +5,7 @@
 #include "link/Hid.h"
 
 #include <QActionGroup>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 
@@ -73,7 +74,7 @@ void TMainFrm::ShowConnected() {
   SetStatusText(1, QString());
   if (!dev->HasReadWriteAccess() && !dev->AccessError().isEmpty())
     SetStatusText(1, dev->AccessError());
-  emit SelectionChanged();
+  stInBand->clear();  // its time in band starts anew
 }
 
 }  // namespace calorix

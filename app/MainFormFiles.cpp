@@ -2,8 +2,8 @@
 #include "app/MainForm.h"
 #include "base/Messages.h"
 #include "chart/Chart.h"
-#include "record/Journal.h"
 #include "files/ChartOutput.h"
+#include "record/Journal.h"
 #include "record/MeasurementFile.h"
 
 #include <QAction>
@@ -58,12 +58,13 @@ void TMainFrm::OpenActionExecute() {
   ProgressBar->setRange(0, 1000);
   ProgressBar->setValue(0);
   showProgress(true);
-  const TMeasurementFileResult file = ReadMeasurementFile(
-      *path, FLocalFormat, FSession->DotFormat(), FSession->CommaFormat(), [&](std::int64_t done, std::int64_t total) {
-        ProgressBar->setValue(total > 0 ? int(done * 1000 / total) : 0);
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        return true;
-      });
+  const TMeasurementFileResult file =
+      ReadMeasurementFile(*path, FLocalFormat, FSession->DotFormat(), FSession->CommaFormat(),
+                          [&](std::int64_t done, std::int64_t total) {
+                            ProgressBar->setValue(total > 0 ? int(done * 1000 / total) : 0);
+                            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+                            return true;
+                          });
   showProgress(false);
   if (!file.Ok) {
     ShowError(file.Error);

@@ -1,10 +1,10 @@
 // The main window's part of the interface language: the settings dialog's
 // choice and the settings file. The language itself is loaded by the program
 // entry before the window exists, so a new choice takes effect at the next start.
-#include "base/IniFile.h"
-#include "base/Language.h"
 #include "app/MainForm.h"
 #include "app/SettingsForm.h"
+#include "base/IniFile.h"
+#include "base/Language.h"
 
 #include <QComboBox>
 #include <QGroupBox>

@@ -26,7 +26,6 @@ void TMainFrm::ShowTemperature(double t) {
   QPalette band = stInBand->palette();
   band.setColor(QPalette::WindowText, inside ? QColor(0, 128, 0) : QColor(255, 0, 0));
   stInBand->setPalette(band);
-  emit TemperatureRead(t);
 }
 
 void TMainFrm::AddSample(double time, double value) {
@@ -45,12 +44,10 @@ void TMainFrm::ShowSample(double value) {
 
 void TMainFrm::ShowSetpoint(double value) {
   edSet->setText(FormatFixed2(value, FLocalFormat));
-  emit SetpointRead(value);
 }
 
 void TMainFrm::ShowAlarm(int bits) {
   stAlarm->setText(ProtectionText(bits));
-  emit ProtectionRead(bits);
 }
 
 bool TMainFrm::edSetKeyPress(QChar key) {

@@ -2,19 +2,19 @@
 // queue, the recording, the status bar and the settings.
 #include "app/MainFormProgram.h"
 
-#include "base/IniFile.h"
 #include "app/MainForm.h"
+#include "app/ProgramModel.h"
+#include "app/SettingsForm.h"
+#include "base/IniFile.h"
 #include "base/Messages.h"
 #include "base/NumberFormat.h"
-#include "app/SettingsForm.h"
 #include "base/Timer.h"
 #include "chart/Chart.h"
-#include "record/Journal.h"
 #include "chart/SetpointCurve.h"
 #include "link/Codec.h"
 #include "link/Hid.h"
 #include "program/ProgramFile.h"
-#include "app/ProgramModel.h"
+#include "record/Journal.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -144,7 +144,6 @@ void TProgramControl::ShowProgramState(bool noted) {
   if (state == TProgramState::Stopped)
     FWindow.SetStatusText(
         1, runner.Finished() ? LoadStr(1063).arg(runner.Program().Name) : LoadStr(1066));
-  emit FWindow.ProgramChanged();
 }
 
 // ---------------------------------------------------------------------------
@@ -425,7 +424,6 @@ void TMainFrm::ShowLoadedProgram() {
   FProgram->edProgramEnd->setText(end ? FormatGeneral8(*end, FLocalFormat) : QString());
   FProgram->edProgramEnd->setStyleSheet(QString());
   FProgram->ShowEstimate();
-  emit ProgramChanged();
 }
 
 bool TMainFrm::ProgramRun(QString* error) {

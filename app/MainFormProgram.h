@@ -69,7 +69,7 @@ class TProgramControl final : public QObject {
               *StartProgramBtn = nullptr, *PauseProgramBtn = nullptr, *StopProgramBtn = nullptr;
 
  private:
-  void ShowProgramState(bool noted);  // the session's program changed
+  void ShowProgramState(bool noted);    // the session's program changed
   void ShowProgramWrite(double value);  // the written-setpoint curve
 
   TMainFrm& FWindow;

@@ -1,10 +1,10 @@
 // The window's side of publishing to an MQTT broker: the section "MQTT" of the
 // settings file and its group in the settings dialog, and the connection's
 // state in the status bar. The publishing itself is the session's (station/).
-#include "base/IniFile.h"
 #include "app/MainForm.h"
-#include "base/Messages.h"
 #include "app/SettingsForm.h"
+#include "base/IniFile.h"
+#include "base/Messages.h"
 #include "station/Publisher.h"
 
 #include <QCheckBox>

@@ -2,10 +2,10 @@
 // its panel in the status bar and its group of settings.
 #include "app/MainFormRemote.h"
 
-#include "base/IniFile.h"
 #include "app/MainForm.h"
-#include "base/Messages.h"
 #include "app/SettingsForm.h"
+#include "base/IniFile.h"
+#include "base/Messages.h"
 #include "remote/RemoteServer.h"
 
 #include <QCheckBox>

@@ -2,12 +2,12 @@
 // and the message loop. An exception that escapes an event handler is shown in
 // an error box and the program goes on.
 #include "app/CommandLine.h"
-#include "base/Helper.h"
-#include "base/IniFile.h"
-#include "base/Language.h"
 #include "app/MainForm.h"
 #include "app/QtPrompts.h"
 #include "app/SettingsForm.h"
+#include "base/Helper.h"
+#include "base/IniFile.h"
+#include "base/Language.h"
 #include "link/HidEmulator.h"
 #include "link/HidLinux.h"
 #include "link/SimHidPlatform.h"

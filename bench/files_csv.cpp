@@ -104,4 +104,3 @@ BENCHMARK(BM_SaveMeasurementFile)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace calorix
-

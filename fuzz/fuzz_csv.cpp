@@ -8,8 +8,8 @@
 #include <cstdlib>
 
 #include "base/NumberFormat.h"
-#include "record/MeasurementFile.h"
 #include "fuzz/Allowance.h"
+#include "record/MeasurementFile.h"
 
 namespace calorix {
 namespace {

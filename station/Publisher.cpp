@@ -344,8 +344,7 @@ void TSessionPublisher::SendCommand() {
     return;
   }
   if (FSession.ProgramState() == TProgramState::Running) {
-    Warn(
-        QStringLiteral("MQTT: %1: a temperature program is running, ignored").arg(command.Topic));
+    Warn(QStringLiteral("MQTT: %1: a temperature program is running, ignored").arg(command.Topic));
     return;
   }
   const std::string request = command.Request;

@@ -83,7 +83,7 @@ class TSessionPublisher : public QObject {
   static constexpr std::size_t kMaxRetainedReported = 64;
 
   TThermostatSession& FSession;
-  QString FState;  // the connection as the status line shows it
+  QString FState;                          // the connection as the status line shows it
   const std::optional<TEndpoint> FOption;  // --mqtt
   TPublishConfig FStored;                  // as the settings file has it
   TPublishConfig FEffective;               // with --mqtt on top

@@ -189,7 +189,7 @@ void TRemoteService::MeasureTemperature(TValueDone done) {
   if (!QueueHasRoom())
     return done(kNoReading, kQueueFull);
   FSession.QueueRequest(rkTemperature, std::string(kTemperatureRequest),
-                       [done](const TRequestDone& r) { done(Number(r), Hardware(r)); });
+                        [done](const TRequestDone& r) { done(Number(r), Hardware(r)); });
 }
 
 TRemoteError TRemoteService::WriteSetpoint(const std::string& text, TDone done) {
@@ -228,22 +228,22 @@ void TRemoteService::ReadSetpoint(TValueDone done) {
   if (!QueueHasRoom())
     return done(kNoReading, kQueueFull);
   FSession.QueueRequest(rkSetpointRead, std::string(kSetpointReadRequest),
-                       [done](const TRequestDone& r) { done(Number(r), Hardware(r)); });
+                        [done](const TRequestDone& r) { done(Number(r), Hardware(r)); });
 }
 
 void TRemoteService::ReadProtection(TBitsDone done) {
   if (!QueueHasRoom())
     return done(0, kQueueFull);
   FSession.QueueRequest(rkAlarmStatus, std::string(kAlarmStatusRequest),
-                       [done](const TRequestDone& r) {
-                         int bits = 0;
-                         const std::string& v = r.Value;  // the last character is bit 0
-                         for (std::size_t b = 0; b < 31 && b < v.size(); ++b) {
-                           if (v[v.size() - 1 - b] == '1')
-                             bits |= 1 << b;
-                         }
-                         done(bits, Hardware(r));
-                       });
+                        [done](const TRequestDone& r) {
+                          int bits = 0;
+                          const std::string& v = r.Value;  // the last character is bit 0
+                          for (std::size_t b = 0; b < 31 && b < v.size(); ++b) {
+                            if (v[v.size() - 1 - b] == '1')
+                              bits |= 1 << b;
+                          }
+                          done(bits, Hardware(r));
+                        });
 }
 
 TRemoteError TRemoteService::SetRecording(bool on) {

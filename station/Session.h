@@ -74,8 +74,8 @@ class TThermostatSession : public QObject, private TRequestQueueHost, private IP
   void WriteRequest(const std::string& text);
   void ClearRequests() { FRequests.Clear(); }
   const TRequestQueue& Requests() const { return FRequests; }
-  void PollTick();                                              // the poll timer's tick
-  void TimeoutTick();                                           // the answer time-out
+  void PollTick();                                               // the poll timer's tick
+  void TimeoutTick();                                            // the answer time-out
   void InputReport(const std::uint8_t* data, std::size_t size);  // one of the thermostat's reports
   TTimer* PollTimer() const { return FPollTimer; }
   TTimer* TimeoutTimer() const { return FTimeoutTimer; }
@@ -171,13 +171,13 @@ class TThermostatSession : public QObject, private TRequestQueueHost, private IP
   IClock& Clock() const { return FClock; }
 
  signals:
-  void Attached();  // a thermostat is attached now (Device())
-  void Detached();  // none is
+  void Attached();                     // a thermostat is attached now (Device())
+  void Detached();                     // none is
   void TemperatureRead(double value);  // every polled temperature, NaN when unreadable
   void SetpointRead(double value);     // every setpoint read-back
   void ProtectionRead(int bits);       // the protection status: bit 0 overheating ... bit 5 sensor
   void ReadyBandRead(double value);
-  void ThermostatSwitchedOff();  // status 6
+  void ThermostatSwitchedOff();                 // status 6
   void ConsoleAnswerRead(const QString& line);  // the whole answer line to a console request
   void RecordingChanged(bool recording);
   void RecordReset();   // the record was emptied (its time window starts anew)

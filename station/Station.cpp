@@ -83,7 +83,8 @@ bool TStation::Select(TThermostatSession& session, TJvHidDevice* dev) {
   const bool locked = dev->Lock();
   emit DeviceCaptionChanged(dev);
   if (!locked) {
-    emit Refused(&session, dev, tr("Термостат %1 занят другой программой").arg(dev->SerialNumber()));
+    emit Refused(&session, dev,
+                 tr("Термостат %1 занят другой программой").arg(dev->SerialNumber()));
     return false;
   }
   session.Attach(dev, adapter);

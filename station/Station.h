@@ -48,8 +48,8 @@ class TStation : public QObject {
   static QString DeviceCaption(TJvHidDevice* dev);
 
  signals:
-  void DeviceArrived(TJvHidDevice* dev);  // a thermostat was found (before it is selected)
-  void DeviceRemoved(TJvHidDevice* dev);  // one went (the pointer names it, nothing more)
+  void DeviceArrived(TJvHidDevice* dev);         // a thermostat was found (before it is selected)
+  void DeviceRemoved(TJvHidDevice* dev);         // one went (the pointer names it, nothing more)
   void DeviceCaptionChanged(TJvHidDevice* dev);  // now held by another program, or free
   void Refused(TThermostatSession* session, TJvHidDevice* dev, const QString& why);
   void HandlerFailed(const QString& text);  // an exception escaped a handler

@@ -4,8 +4,8 @@
 // and each answer comes back through the HID reader thread. Shared by the
 // soak test and the memory benchmark (bench/ui_soak.cpp).
 #include "app/MainForm.h"
-#include "record/Journal.h"
 #include "link/Hid.h"
+#include "record/Journal.h"
 #include "tests/support/HeapInUse.h"
 #include "tests/support/ui/WindowFixture.h"
 

@@ -11,12 +11,12 @@
 #include "station/Session.h"
 #include "station/Station.h"
 
+#include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
-#include <gtest/gtest.h>
 
 namespace calorix {
 namespace {

@@ -1,7 +1,7 @@
 // GoogleTest entry for the tests of the core folders: a QCoreApplication
 // only, so nothing under test can reach a window, a screen or a font.
-#include <QCoreApplication>
 #include <gtest/gtest.h>
+#include <QCoreApplication>
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);

@@ -2,8 +2,8 @@
 // record (recording, Stop, Clear, Save, Open, close), and a window that ended
 // without closing leaves a record the next start offers to restore.
 #include "app/MainForm.h"
-#include "record/Journal.h"
 #include "chart/ValuesModel.h"
+#include "record/Journal.h"
 #include "tests/support/ui/Connected.h"
 
 #include <QAction>

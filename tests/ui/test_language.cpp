@@ -1,12 +1,12 @@
 // The interface language: the settings file says "en", the translations are
 // loaded before the window exists (as the program entry does), and the window,
 // its questions and Qt's own dialogs speak English; Russian otherwise.
+#include "app/MainForm.h"
 #include "base/IniFile.h"
 #include "base/Language.h"
-#include "app/MainForm.h"
 #include "base/Messages.h"
-#include "record/Journal.h"
 #include "link/Hid.h"
+#include "record/Journal.h"
 #include "tests/support/ui/WindowFixture.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 // The main window's life: first start, settings file, settings dialog, closing.
 #include "app/MainForm.h"
-#include "base/Messages.h"
 #include "app/SettingsForm.h"
+#include "base/Messages.h"
 #include "tests/support/ui/WindowFixture.h"
 
 #include <QCheckBox>

@@ -199,7 +199,8 @@ class TestPublish : public QObject {
     fx.WriteIni(ini);
     TMainFrm& w = fx.Create();
     QList<double> readBack;
-    QObject::connect(&w, &TMainFrm::SetpointRead, [&](double v) { readBack << v; });
+    QObject::connect(w.Session(), &TThermostatSession::SetpointRead,
+                     [&](double v) { readBack << v; });
     QVERIFY(TWindowFixture::WaitFor([&] { return w.SelectedDevice() != nullptr; }, 30000));
     if (passwordMode & 0044) {
       QCOMPARE(Panel(w), QStringLiteral("MQTT: файл пароля %1 могут читать другие пользователи, "

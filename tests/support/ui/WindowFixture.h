@@ -1,8 +1,8 @@
 #pragma once
 // A main window under test: its own settings file in a temporary folder,
 // scripted prompts, a manual clock and manual timers.
-#include "base/Clock.h"
 #include "app/MainForm.h"
+#include "base/Clock.h"
 #include "base/Timer.h"
 #include "link/SimHidPlatform.h"
 #include "link/SimThermostat.h"
