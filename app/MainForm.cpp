@@ -442,7 +442,7 @@ void TMainFrm::ConnectSession() {
     const int index = DeviceIndex(dev);
     for (QAction* item : DevPopup->actions()) {
       if (item->data().toInt() == index)
-        item->setText(TStation::DeviceCaption(dev));
+        item->setText(FStation->DeviceCaption(dev));
     }
   });
   connect(FStation.get(), &TStation::Refused, this,

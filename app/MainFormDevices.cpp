@@ -32,7 +32,7 @@ void TMainFrm::RebuildDevPopup() {
   const auto& devices = Devices();
   for (std::size_t i = 0; i < devices.size(); ++i) {
     TJvHidDevice* dev = devices[i];
-    QAction* item = DevPopup->addAction(TStation::DeviceCaption(dev));
+    QAction* item = DevPopup->addAction(FStation->DeviceCaption(dev));
     item->setCheckable(true);
     item->setChecked(dev == SelectedDevice());
     item->setData(int(i));  // the item's tag: its device's position
@@ -67,7 +67,7 @@ int TMainFrm::DeviceIndex(const TJvHidDevice* dev) const {
 
 void TMainFrm::ShowConnected() {
   TJvHidDevice* dev = SelectedDevice();
-  SetStatusText(0, LoadStr(1001) + dev->SerialNumber());
+  SetStatusText(0, LoadStr(1001) + FSession->Serial());
   SetStatusText(1, QString());
   RecordBtn->setEnabled(true);
   EnableConsole(true);

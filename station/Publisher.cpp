@@ -257,7 +257,7 @@ void TSessionPublisher::TemperatureRead(double t) {
 void TSessionPublisher::SelectionChanged() {
   TJvHidDevice* dev = FSession.Device();
   const std::optional<QString> serial =
-      dev ? std::optional<QString>(dev->SerialNumber()) : std::nullopt;
+      dev ? std::optional<QString>(FSession.Serial()) : std::nullopt;
   if (serial == FSerial)
     return;
   PublishState("online", "0");
@@ -339,7 +339,7 @@ void TSessionPublisher::SendCommand() {
   // A command that waited is checked again: its thermostat may no longer be
   // the selected one, or a program may have started meanwhile.
   TJvHidDevice* dev = FSession.Device();
-  if (!dev || dev->SerialNumber() != command.Serial) {
+  if (!dev || FSession.Serial() != command.Serial) {
     Warn(QStringLiteral("MQTT: %1: no such thermostat selected, ignored").arg(command.Topic));
     return;
   }

@@ -150,20 +150,20 @@ std::string TRemoteService::ProductName() const {
 
 std::string TRemoteService::SelectedSerial() const {
   TJvHidDevice* d = FSession.Device();
-  return d ? Printable(d->SerialNumber()) : std::string();
+  return d ? Printable(FSession.Serial()) : std::string();
 }
 
 std::vector<std::string> TRemoteService::Catalog() const {
   std::vector<std::string> out;
   for (TJvHidDevice* d : FStation.Devices())
-    out.push_back(Printable(d->SerialNumber()));
+    out.push_back(Printable(FStation.Serial(d)));
   return out;
 }
 
 TRemoteError TRemoteService::Select(const std::string& serial) {
   for (TJvHidDevice* dev : FStation.Devices()) {
     // As the catalog names it.
-    if (Printable(dev->SerialNumber()) != serial)
+    if (Printable(FStation.Serial(dev)) != serial)
       continue;
     return ForClient([&]() -> TRemoteError {
       // As a choice in the thermostats' menu.

@@ -6,10 +6,12 @@
 #include "record/Journal.h"
 #include "record/MeasurementFile.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cmath>
@@ -46,7 +48,9 @@ TThermostatSession::TThermostatSession(TSessionOptions options, QObject* parent)
       FTemperature(std::numeric_limits<double>::quiet_NaN()),
       FRecord(std::make_shared<TMeasurementRecord>()),
       FJournalFolder(options.JournalFolder),
+      FJournalOwner(options.JournalOwner),
       FRunner(*this, *options.Clock) {
+  FBoundSerial = options.Serial;
   FLocalFormat = TFormatSettings::FromLocale(QLocale::system());
   FDotFormat = FLocalFormat.WithDecimal('.');
   FCommaFormat = FLocalFormat.WithDecimal(',');
@@ -73,6 +77,7 @@ TThermostatSession::TThermostatSession(TSessionOptions options, QObject* parent)
   if (!FJournalFolder.isEmpty()) {
     TJournalOptions journal;
     journal.PeriodMs = options.JournalPeriodMs;
+    journal.Owner = FJournalOwner;
     FJournal = std::make_unique<TRecordJournal>(FJournalFolder, std::move(journal));
     // Runs on the journal's writer thread: the text goes to the session's thread.
     FJournal->SetOnWriteError([this](const QString& text) {
@@ -87,9 +92,27 @@ TThermostatSession::~TThermostatSession() {
 }
 
 void TThermostatSession::ForgetDevice() {
-  if (FDevice)
+  if (FDevice) {
     FDevice->SetOnData({});
+    FDevice->Unlock();  // free for another session or program now
+  }
   FDevice = nullptr;
+  FSerial.clear();
+}
+
+QString JournalOwnerFor(const QString& serial) {
+  QString safe;
+  for (QChar c : serial)
+    safe += (c.isLetterOrNumber() && c.unicode() < 0x80) || c == u'#' ? c : QLatin1Char('_');
+  return QStringLiteral("%1@%2").arg(QCoreApplication::applicationPid()).arg(safe);
+}
+
+QString JournalSerial(const QString& journalPath) {
+  // "record-<pid>@<serial>[-n].journal": what follows the process id.
+  static const QRegularExpression name(
+      QStringLiteral("^record-\\d+@([A-Za-z0-9_#]+?)(?:-\\d+)?\\.journal(?:\\.new)?$"));
+  const QRegularExpressionMatch m = name.match(QFileInfo(journalPath).fileName());
+  return m.hasMatch() ? m.captured(1) : QString();
 }
 
 bool TThermostatSession::HandlingData() {
@@ -116,7 +139,7 @@ void TThermostatSession::Guarded(const std::function<void()>& handler) {
 // ---------------------------------------------------------------------------
 // The thermostat
 
-void TThermostatSession::Attach(TJvHidDevice* dev, bool adapter) {
+void TThermostatSession::Attach(TJvHidDevice* dev, bool adapter, const QString& serial) {
   if (FDevice) {
     FDevice->Unlock();  // free for another program now
     FDevice->SetOnData({});
@@ -126,6 +149,7 @@ void TThermostatSession::Attach(TJvHidDevice* dev, bool adapter) {
     FRequests.DeviceGone();
   }
   FDevice = dev;
+  FSerial = serial;
   FSwitchedOff = false;
   // What it sent while not attached answered requests it will never be asked again.
   dev->DiscardInput();
@@ -151,6 +175,7 @@ void TThermostatSession::Detach() {
   if (!FDevice)
     return;
   FDevice = nullptr;
+  FSerial.clear();
   FSwitchedOff = false;
   if (FRecording)
     StopRecording();

@@ -36,6 +36,11 @@ struct TSessionOptions {
   IClock* Clock = nullptr;  // required, not owned
   // Where the crash journal lives; empty: none is kept.
   QString JournalFolder;
+  // Names the journal's file and the program's note (see JournalOwnerFor);
+  // empty: the process id alone, as a program of one window names them.
+  QString JournalOwner;
+  // The thermostat the session is for (see Bind); empty: the first one found.
+  QString Serial;
   int JournalPeriodMs = 5000;  // how often the journal is written to the disk
 };
 
@@ -56,13 +61,21 @@ class TThermostatSession : public QObject, private TRequestQueueHost, private IP
   // --- The thermostat
   TJvHidDevice* Device() const { return FDevice; }
   bool Adapter() const { return FAdapterFraming; }
-  // Takes dev (already locked by the station): what was asked of the previous
-  // one is dropped, the setpoint, band and temperature are asked, polling starts.
-  void Attach(TJvHidDevice* dev, bool adapter);
+  // The attached thermostat's serial as every list shows it ("#2" after a
+  // serial met twice); empty while none is attached.
+  const QString& Serial() const { return FSerial; }
+  // The thermostat this session is for: it takes that one only, waits for it
+  // and takes it again when it comes back. Empty: the station's first rule.
+  const QString& BoundSerial() const { return FBoundSerial; }
+  void Bind(const QString& serial) { FBoundSerial = serial; }
+  // Takes dev (already locked by the station), shown as serial: what was asked
+  // of the previous one is dropped, the setpoint, band and temperature are
+  // asked, polling starts.
+  void Attach(TJvHidDevice* dev, bool adapter, const QString& serial);
   // The thermostat went away or was given up: recording stops, nothing waits for it.
   void Detach();
-  // The station that found the device goes: it is no longer the session's, and
-  // nothing is told of it.
+  // The thermostat is no longer the session's (the session or the station
+  // that found it goes): unlocked, and nothing is told of it.
   void ForgetDevice();
 
   // --- Requests, poll and answer time-out
@@ -234,6 +247,8 @@ class TThermostatSession : public QObject, private TRequestQueueHost, private IP
   IClock& FClock;
   TFormatSettings FLocalFormat, FDotFormat, FCommaFormat;
   TJvHidDevice* FDevice = nullptr;
+  QString FSerial;
+  QString FBoundSerial;
   bool FAdapterFraming = false;
   std::size_t FReportLength = 0;
   TRequestQueue FRequests;
@@ -255,6 +270,7 @@ class TThermostatSession : public QObject, private TRequestQueueHost, private IP
   double FTimeBase = 0.0;
   bool FModified = false;
   QString FJournalFolder;
+  QString FJournalOwner;
   std::unique_ptr<TRecordJournal> FJournal;
 
   TProgramRunner FRunner;
@@ -267,6 +283,13 @@ class TThermostatSession : public QObject, private TRequestQueueHost, private IP
   int FNotedStep = -1;
   TProgramState FNotedState = TProgramState::Stopped;
 };
+
+// The journal owner of a session bound to serial: the process id and the
+// serial, made safe for a file name ("1234@SIM0001").
+QString JournalOwnerFor(const QString& serial);
+// The serial a journal file of such an owner names; empty for one of a
+// program of one window.
+QString JournalSerial(const QString& journalPath);
 
 // The text of a protection status: "Норма", or the lowest fault bit's name.
 QString ProtectionText(int bits);

@@ -49,7 +49,7 @@ bool TThermostatSession::RunProgram(QString* error) {
   if (FRunner.State() == TProgramState::Paused) {
     // Only on the thermostat it started on, and within the limits now in force.
     QString why;
-    const QString serial = FDevice->SerialNumber();
+    const QString serial = FSerial;
     if (serial != FProgramSerial)
       why = tr("выбран термостат %1, а программа запущена на %2").arg(serial, FProgramSerial);
     else
@@ -70,7 +70,7 @@ bool TThermostatSession::RunProgram(QString* error) {
   FRunner.SetPollSeconds(FPollTimer->Interval() / 1000.0);
   FRunner.SetpointInForce(FSetpoint);
   StartRecording();
-  FProgramSerial = FDevice->SerialNumber();
+  FProgramSerial = FSerial;
   const QString why = FRunner.Start(FLimits);
   if (!why.isEmpty())
     return refuse(why);
@@ -133,8 +133,9 @@ QString TThermostatSession::ProgramNoteFileName() const {
     return {};
   // In the journal's folder, one per process like the crash journal: what a
   // program that ended abnormally leaves for the next start.
-  return QDir(FJournalFolder)
-      .filePath(QStringLiteral("program-%1.json").arg(QCoreApplication::applicationPid()));
+  const QString owner =
+      FJournalOwner.isEmpty() ? QString::number(QCoreApplication::applicationPid()) : FJournalOwner;
+  return QDir(FJournalFolder).filePath(QStringLiteral("program-%1.json").arg(owner));
 }
 
 void TThermostatSession::WriteProgramNote() {

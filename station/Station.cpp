@@ -62,11 +62,67 @@ bool TStation::IsAdapterDevice(TJvHidDevice* device) const {
 
 void TStation::AddSession(TThermostatSession* session) {
   FSessions.push_back(session);
+  // A session that goes (its window closed) frees its thermostat by itself.
+  connect(session, &QObject::destroyed, this, [this, session] {
+    FSessions.erase(std::remove(FSessions.begin(), FSessions.end(), session), FSessions.end());
+    emit SessionsChanged();
+  });
+  emit SessionsChanged();
 }
 
-QString TStation::DeviceCaption(TJvHidDevice* dev) {
-  return dev->IsBusy() ? tr("%1 (занят другой программой)").arg(dev->SerialNumber())
-                       : dev->SerialNumber();
+void TStation::RemoveSession(TThermostatSession* session) {
+  const auto it = std::find(FSessions.begin(), FSessions.end(), session);
+  if (it == FSessions.end())
+    return;
+  FSessions.erase(it);
+  session->disconnect(this);
+  session->ForgetDevice();
+  emit SessionsChanged();
+}
+
+TThermostatSession* TStation::SessionOf(const TJvHidDevice* dev) const {
+  for (TThermostatSession* s : FSessions) {
+    if (dev && s->Device() == dev)
+      return s;
+  }
+  return nullptr;
+}
+
+TThermostatSession* TStation::SessionFor(const QString& serial) const {
+  for (TThermostatSession* s : FSessions) {
+    if (s->Device() && s->Serial() == serial)
+      return s;
+  }
+  for (TThermostatSession* s : FSessions) {
+    if (!s->Device() && !serial.isEmpty() && s->BoundSerial() == serial)
+      return s;
+  }
+  return nullptr;
+}
+
+TJvHidDevice* TStation::Device(const QString& serial) const {
+  for (TJvHidDevice* dev : FDevices) {
+    if (Serial(dev) == serial)
+      return dev;
+  }
+  return nullptr;
+}
+
+TJvHidDevice* TStation::FreeDevice() const {
+  for (TJvHidDevice* dev : FDevices) {
+    if (!SessionFor(Serial(dev)))
+      return dev;
+  }
+  return nullptr;
+}
+
+QString TStation::Serial(const TJvHidDevice* dev) const {
+  const auto it = FSerials.find(dev);
+  return it == FSerials.end() ? QString() : it->second;
+}
+
+QString TStation::DeviceCaption(TJvHidDevice* dev) const {
+  return dev->IsBusy() ? tr("%1 (занят другой программой)").arg(Serial(dev)) : Serial(dev);
 }
 
 bool TStation::Select(TThermostatSession& session, TJvHidDevice* dev) {
@@ -76,19 +132,43 @@ bool TStation::Select(TThermostatSession& session, TJvHidDevice* dev) {
   const bool adapter = IsAdapterDevice(dev);
   if (!CanCarryPayload(caps.OutputReportByteLength, adapter)) {
     // A report too short for one payload byte could never carry a request.
-    emit Refused(&session, dev, LoadStr(1034).arg(dev->SerialNumber()));
+    emit Refused(&session, dev, LoadStr(1034).arg(Serial(dev)));
+    return false;
+  }
+  // Two sessions never poll the same thermostat.
+  if (SessionOf(dev)) {
+    emit Refused(&session, dev, tr("Термостат %1 показан в другом окне").arg(Serial(dev)));
     return false;
   }
   // Another program polling it would take our answers for its own, and we its.
   const bool locked = dev->Lock();
   emit DeviceCaptionChanged(dev);
   if (!locked) {
-    emit Refused(&session, dev,
-                 tr("Термостат %1 занят другой программой").arg(dev->SerialNumber()));
+    emit Refused(&session, dev, tr("Термостат %1 занят другой программой").arg(Serial(dev)));
     return false;
   }
-  session.Attach(dev, adapter);
+  session.Attach(dev, adapter, Serial(dev));
   return true;
+}
+
+void TStation::Assign(TThermostatSession& session) {
+  if (session.Device())
+    return;
+  if (!session.BoundSerial().isEmpty()) {
+    TJvHidDevice* dev = Device(session.BoundSerial());
+    if (dev && !SessionOf(dev))
+      Select(session, dev);
+    return;
+  }
+  // The first one found, passing over those another program holds and those
+  // other sessions show or wait for.
+  for (std::size_t i = 0; i < FDevices.size() && !session.Device(); ++i) {
+    TJvHidDevice* candidate = FDevices[i];
+    if (SessionFor(Serial(candidate)))
+      continue;
+    if (!Select(session, candidate) && !candidate->IsBusy())
+      break;
+  }
 }
 
 void TStation::Arrival(TJvHidDevice* HidDev) {
@@ -100,16 +180,27 @@ void TStation::Arrival(TJvHidDevice* HidDev) {
   dev->SetNumInputBuffers(128);
   dev->SetNumOverlappedBuffers(128);
   dev->SetOnData({});
+  // A serial met again while the first is plugged in is told apart by "#2", "#3".
+  const QString serial = dev->SerialNumber();
+  QString shown = serial;
+  for (int n = 2; std::any_of(FSerials.begin(), FSerials.end(),
+                              [&](const auto& d) { return d.second == shown; });
+       ++n)
+    shown = QStringLiteral("%1#%2").arg(serial).arg(n);
+  FSerials[dev] = shown;
   FDevices.push_back(dev);
   emit DeviceArrived(dev);
-  // The first one found is selected by itself, passing over those another program holds.
-  if (FSessions.empty())
-    return;
-  TThermostatSession& session = *FSessions.front();
-  for (std::size_t i = 0; i < FDevices.size() && !session.Device(); ++i) {
-    TJvHidDevice* candidate = FDevices[i];
-    if (!Select(session, candidate) && !candidate->IsBusy())
-      break;
+  // A session waiting for this very thermostat takes it.
+  for (TThermostatSession* s : FSessions) {
+    if (!s->Device() && !s->BoundSerial().isEmpty() && s->BoundSerial() == shown) {
+      Select(*s, dev);
+      return;
+    }
+  }
+  // A session for whatever is found (the first window's) takes the first one.
+  for (TThermostatSession* session : FSessions) {
+    if (session->BoundSerial().isEmpty())
+      Assign(*session);
   }
 }
 
@@ -121,6 +212,7 @@ void TStation::Removal(TJvHidDevice* HidDev) {
       s->Detach();
   }
   FDevices.erase(std::remove(FDevices.begin(), FDevices.end(), HidDev), FDevices.end());
+  FSerials.erase(HidDev);
   emit DeviceRemoved(HidDev);
   TJvHidDevice* dev = HidDev;
   FController->CheckIn(dev);

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QString>
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -32,25 +33,45 @@ class TStation : public QObject {
   bool IsSupportedDevice(TJvHidDevice* device) const;
   bool IsAdapterDevice(TJvHidDevice* device) const;
 
-  // The session the first acceptable thermostat goes to, and the one the
-  // station's rule serves (one session: the first found is selected).
-  void AddSession(TThermostatSession* session);  // not owned
+  // The sessions, in the order they were added: the first one is the first
+  // window's. Rules: a session bound to a serial takes that thermostat when it
+  // is found and again when it comes back; an unbound one (the first window's)
+  // without a thermostat takes the first acceptable one that no session holds
+  // or waits for, as a program of one window always did. A thermostat is never
+  // held by two sessions.
+  void AddSession(TThermostatSession* session);     // not owned
+  void RemoveSession(TThermostatSession* session);  // its thermostat is freed
   const std::vector<TThermostatSession*>& Sessions() const { return FSessions; }
+  // Gives a session without a thermostat the one its rule names, when it is
+  // here (a session added while the thermostats are already found).
+  void Assign(TThermostatSession& session);
+  // The session holding dev; none.
+  TThermostatSession* SessionOf(const TJvHidDevice* dev) const;
+  // The session showing the thermostat of this serial, or waiting for it; none.
+  TThermostatSession* SessionFor(const QString& serial) const;
+  // The first thermostat that no session holds or waits for; none.
+  TJvHidDevice* FreeDevice() const;
+  // The device of this serial (as Serial() shows it); none.
+  TJvHidDevice* Device(const QString& serial) const;
 
   // Attaches dev to the session; false (with Refused) when it cannot carry a
-  // request or another program holds it.
+  // request, another program holds it or another session shows it.
   bool Select(TThermostatSession& session, TJvHidDevice* dev);
+  // The serial as every list, title and topic shows it: "#2", "#3" after a
+  // serial met again while the first is still plugged in.
+  QString Serial(const TJvHidDevice* dev) const;
 
   TJvHidDeviceController* Controller() const { return FController; }
   // The thermostats found, checked out, in order of arrival.
   const std::vector<TJvHidDevice*>& Devices() const { return FDevices; }
-  // The device's caption in lists: its serial number, and whether another program holds it.
-  static QString DeviceCaption(TJvHidDevice* dev);
+  // The device's caption in lists: its serial, and whether another program holds it.
+  QString DeviceCaption(TJvHidDevice* dev) const;
 
  signals:
   void DeviceArrived(TJvHidDevice* dev);         // a thermostat was found (before it is selected)
   void DeviceRemoved(TJvHidDevice* dev);         // one went (the pointer names it, nothing more)
   void DeviceCaptionChanged(TJvHidDevice* dev);  // now held by another program, or free
+  void SessionsChanged();                        // a session was added or removed
   void Refused(TThermostatSession* session, TJvHidDevice* dev, const QString& why);
   void HandlerFailed(const QString& text);  // an exception escaped a handler
 
@@ -61,6 +82,7 @@ class TStation : public QObject {
   TJvHidDeviceController* FController = nullptr;  // owned as a child
   std::unique_ptr<TRegEx> FAdapterRegEx, FProductRegEx;
   std::vector<TJvHidDevice*> FDevices;
+  std::map<const TJvHidDevice*, QString> FSerials;  // as shown, fixed at arrival
   std::vector<TThermostatSession*> FSessions;
 };
 
