@@ -1,6 +1,7 @@
 // The window's side of publishing to an MQTT broker: the section "MQTT" of the
 // settings file and its group in the settings dialog, and the connection's
-// state in the status bar. The publishing itself is the session's (station/).
+// state in the status bar. The publishing itself is the station's (station/):
+// one connection for every session.
 #include "app/MainForm.h"
 #include "app/SettingsForm.h"
 #include "base/IniFile.h"
@@ -19,7 +20,7 @@ namespace calorix {
 
 void TMainFrm::SetUpPublish(const TIniFile& ini) {
   delete FPublish;
-  FPublish = new TSessionPublisher(*FSession, ReadPublishConfig(ini), FMqttOption, this);
+  FPublish = new TSessionPublisher(*FStation, ReadPublishConfig(ini), FMqttOption, this);
   connect(FPublish, &TSessionPublisher::StateChanged, this, &TMainFrm::ShowPublishState);
   ShowPublishState(FPublish->State());
 }

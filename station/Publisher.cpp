@@ -6,15 +6,16 @@
 #include "link/Hid.h"
 #include "publish/Payloads.h"
 #include "station/Session.h"
+#include "station/Station.h"
 
 #include <QDateTime>
 #include <QFile>
-#include <QPointer>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -105,10 +106,29 @@ bool WritePublishConfig(TIniFile& ini, const TPublishConfig& c) {
          ini.WriteBool(kSection, QStringLiteral("Commands"), c.Commands);
 }
 
-TSessionPublisher::TSessionPublisher(TThermostatSession& session, TPublishConfig stored,
+// One session as published: its connections live as long as this object, and
+// the session is never reached through it once the station has let it go.
+class TSessionPublisher::TEntry : public QObject {
+ public:
+  explicit TEntry(TThermostatSession& session) : Session(&session) {}
+
+  TThermostatSession* const Session;
+  std::optional<QString> Serial;  // the attached thermostat's, while one is
+  std::optional<int> Protection;
+  std::string Program;  // the program payload last published
+  struct TCommand {
+    QString Topic;   // as printed
+    QString Serial;  // of the thermostat it was sent to
+    std::string Request;
+  };
+  std::optional<TCommand> PendingCommand;
+  bool CommandRunning = false;
+};
+
+TSessionPublisher::TSessionPublisher(TStation& station, TPublishConfig stored,
                                      const std::optional<TEndpoint>& option, QObject* parent)
     : QObject(parent),
-      FSession(session),
+      FStation(&station),
       FOption(option),
       FStored(std::move(stored)),
       FEffective(FStored) {
@@ -117,25 +137,57 @@ TSessionPublisher::TSessionPublisher(TThermostatSession& session, TPublishConfig
     FEffective.Host = option->Host;
     FEffective.Port = option->Port;
   }
-  connect(&session, &TThermostatSession::TemperatureRead, this,
-          [this](double t) { TemperatureRead(t); });
-  connect(&session, &TThermostatSession::SetpointRead, this,
-          [this](double v) { PublishState("setpoint", FormatReading(v)); });
-  connect(&session, &TThermostatSession::ProtectionRead, this, [this](int bits) {
-    if (FProtection != bits)
-      PublishState("protection", std::to_string(bits));
-    FProtection = bits;
-  });
-  connect(&session, &TThermostatSession::RecordingChanged, this,
-          [this](bool on) { PublishState("recording", on ? "1" : "0"); });
-  connect(&session, &TThermostatSession::Attached, this, [this] { SelectionChanged(); });
-  connect(&session, &TThermostatSession::Detached, this, [this] { SelectionChanged(); });
-  connect(&session, &TThermostatSession::ProgramStateChanged, this, [this](bool noted) {
-    if (noted)
-      PublishProgram();
-  });
-  connect(&session, &TThermostatSession::ProgramLoaded, this, [this] { PublishProgram(); });
+  connect(&station, &TStation::SessionsChanged, this, [this] { SessionsChanged(); });
+  // The station takes its sessions along when it goes (the program ends): they
+  // leave without a word, as the program's status says it is offline.
+  connect(&station, &QObject::destroyed, this, [this] { FEntries.clear(); });
+  SessionsChanged();
   Restart();
+}
+
+TSessionPublisher::~TSessionPublisher() = default;
+
+void TSessionPublisher::SessionsChanged() {
+  if (!FStation)
+    return;
+  const std::vector<TThermostatSession*>& sessions = FStation->Sessions();
+  for (auto it = FEntries.begin(); it != FEntries.end();) {
+    if (std::find(sessions.begin(), sessions.end(), (*it)->Session) != sessions.end()) {
+      ++it;
+      continue;
+    }
+    PublishState(**it, "online", "0");
+    it = FEntries.erase(it);
+  }
+  for (TThermostatSession* session : sessions) {
+    if (std::none_of(FEntries.begin(), FEntries.end(),
+                     [session](const auto& e) { return e->Session == session; }))
+      Add(*session);
+  }
+}
+
+void TSessionPublisher::Add(TThermostatSession& session) {
+  FEntries.push_back(std::make_unique<TEntry>(session));
+  TEntry* e = FEntries.back().get();
+  connect(&session, &TThermostatSession::TemperatureRead, e,
+          [this, e](double t) { TemperatureRead(*e, t); });
+  connect(&session, &TThermostatSession::SetpointRead, e,
+          [this, e](double v) { PublishState(*e, "setpoint", FormatReading(v)); });
+  connect(&session, &TThermostatSession::ProtectionRead, e, [this, e](int bits) {
+    if (e->Protection != bits)
+      PublishState(*e, "protection", std::to_string(bits));
+    e->Protection = bits;
+  });
+  connect(&session, &TThermostatSession::RecordingChanged, e,
+          [this, e](bool on) { PublishState(*e, "recording", on ? "1" : "0"); });
+  connect(&session, &TThermostatSession::Attached, e, [this, e] { SelectionChanged(*e); });
+  connect(&session, &TThermostatSession::Detached, e, [this, e] { SelectionChanged(*e); });
+  connect(&session, &TThermostatSession::ProgramStateChanged, e, [this, e](bool noted) {
+    if (noted)
+      PublishProgram(*e);
+  });
+  connect(&session, &TThermostatSession::ProgramLoaded, e, [this, e] { PublishProgram(*e); });
+  SelectionChanged(*e);
 }
 
 void TSessionPublisher::Apply(const TPublishConfig& config) {
@@ -155,7 +207,8 @@ void TSessionPublisher::Apply(const TPublishConfig& config) {
 
 void TSessionPublisher::Restart() {
   FClient.reset();
-  FProtection.reset();
+  for (const auto& e : FEntries)
+    e->Protection.reset();
   FCommandsWithoutLogin = false;
   if (!FEffective.Enabled || FEffective.Host.isEmpty()) {
     ShowState(QString());
@@ -194,8 +247,10 @@ void TSessionPublisher::Restart() {
             Command(topic, payload, retained);
           });
   ShowState(LoadStr(1099).arg(FEffective.Host).arg(FEffective.Port));
-  FSerial.reset();
-  SelectionChanged();
+  for (const auto& e : FEntries) {
+    e->Serial.reset();
+    SelectionChanged(*e);
+  }
 }
 
 QString TSessionPublisher::StateText(const TMqttState& state) const {
@@ -235,43 +290,45 @@ void TSessionPublisher::ShowState(const QString& text) {
   emit StateChanged(FState);
 }
 
-void TSessionPublisher::PublishState(std::string_view leaf, const std::string& payload) {
-  if (FClient && FSerial)
-    FClient->Publish(ThermostatTopic(Prefix(), *FSerial, leaf), payload, true);
+void TSessionPublisher::PublishState(TEntry& e, std::string_view leaf, const std::string& payload) {
+  if (FClient && e.Serial)
+    FClient->Publish(ThermostatTopic(Prefix(), *e.Serial, leaf), payload, true);
 }
 
-void TSessionPublisher::TemperatureRead(double t) {
-  if (!FClient || !FSerial)
+void TSessionPublisher::TemperatureRead(TEntry& e, double t) {
+  if (!FClient || !e.Serial)
     return;
-  FClient->Publish(ThermostatTopic(Prefix(), *FSerial, "temperature"), FormatReading(t), false);
+  const TThermostatSession& session = *e.Session;
+  FClient->Publish(ThermostatTopic(Prefix(), *e.Serial, "temperature"), FormatReading(t), false);
   TSampleMessage sample;
   sample.UtcMs = QDateTime::currentMSecsSinceEpoch();
-  if (FSession.Recording() && !FSession.Record().Empty())
-    sample.Elapsed = FSession.Record().Last().Time * 86400.0;
+  if (session.Recording() && !session.Record().Empty())
+    sample.Elapsed = session.Record().Last().Time * 86400.0;
   sample.Temperature = t;
-  sample.Setpoint = FSession.Setpoint();
-  sample.Protection = FProtection;
-  FClient->Publish(ThermostatTopic(Prefix(), *FSerial, "sample"), SampleJson(sample), false);
+  sample.Setpoint = session.Setpoint();
+  sample.Protection = e.Protection;
+  FClient->Publish(ThermostatTopic(Prefix(), *e.Serial, "sample"), SampleJson(sample), false);
 }
 
-void TSessionPublisher::SelectionChanged() {
-  TJvHidDevice* dev = FSession.Device();
+void TSessionPublisher::SelectionChanged(TEntry& e) {
+  const TThermostatSession& session = *e.Session;
   const std::optional<QString> serial =
-      dev ? std::optional<QString>(FSession.Serial()) : std::nullopt;
-  if (serial == FSerial)
+      session.Device() ? std::optional<QString>(session.Serial()) : std::nullopt;
+  if (serial == e.Serial)
     return;
-  PublishState("online", "0");
-  FSerial = serial;
-  FProtection.reset();
-  PublishState("online", "1");
-  PublishState("recording", FSession.Recording() ? "1" : "0");
-  FProgram.clear();
-  PublishProgram();
+  PublishState(e, "online", "0");
+  e.Serial = serial;
+  e.Protection.reset();
+  PublishState(e, "online", "1");
+  PublishState(e, "recording", session.Recording() ? "1" : "0");
+  e.Program.clear();
+  PublishProgram(e);
 }
 
-void TSessionPublisher::PublishProgram() {
+void TSessionPublisher::PublishProgram(TEntry& e) {
+  const TThermostatSession& session = *e.Session;
   const char* state = "stopped";
-  switch (FSession.ProgramState()) {
+  switch (session.ProgramState()) {
     case TProgramState::Running:
       state = "running";
       break;
@@ -281,11 +338,11 @@ void TSessionPublisher::PublishProgram() {
     case TProgramState::Stopped:
       break;
   }
-  std::string payload = ProgramJson(state, FSession.ProgramStep(), FSession.ProgramName());
-  if (payload == FProgram)
+  std::string payload = ProgramJson(state, session.ProgramStep(), session.ProgramName());
+  if (payload == e.Program)
     return;
-  FProgram = payload;
-  PublishState("program", payload);
+  e.Program = payload;
+  PublishState(e, "program", payload);
 }
 
 void TSessionPublisher::Command(const QString& topic, const QByteArray& payload, bool retained) {
@@ -303,11 +360,19 @@ void TSessionPublisher::Command(const QString& topic, const QByteArray& payload,
                .arg(where, shown));
     return;
   }
-  if (!FSerial || topic.toStdString() != ThermostatTopic(Prefix(), *FSerial, "setpoint/set")) {
+  // The session showing the thermostat the topic names; a thermostat that no
+  // session shows (plugged in or not) takes no commands.
+  const std::string name = topic.toStdString();
+  const auto it = std::find_if(FEntries.begin(), FEntries.end(), [&](const auto& e) {
+    return e->Serial && name == ThermostatTopic(Prefix(), *e->Serial, "setpoint/set");
+  });
+  if (it == FEntries.end()) {
     Warn(QStringLiteral("MQTT: %1: no such thermostat selected, ignored").arg(where));
     return;
   }
-  const TSetpointLimits limits = FSession.Limits();
+  TEntry& e = **it;
+  TThermostatSession& session = *e.Session;
+  const TSetpointLimits limits = session.Limits();
   const TAutomatedSetpoint setpoint = CheckAutomatedSetpoint(
       std::string_view(payload.data(), std::size_t(payload.size())), limits.Min, limits.Max);
   if (setpoint.Verdict == TSetpointVerdict::NotANumber) {
@@ -321,47 +386,50 @@ void TSessionPublisher::Command(const QString& topic, const QByteArray& payload,
   }
   const std::string request = std::string(kSetpointWritePrefix) + setpoint.Text + "\r";
   // "Изменить" asks first to pause a running program; a command cannot ask.
-  if (FSession.ProgramState() == TProgramState::Running) {
+  if (session.ProgramState() == TProgramState::Running) {
     Warn(QStringLiteral("MQTT: %1: a temperature program is running, ignored").arg(where));
     return;
   }
-  // One command at a time on the request queue; a newer one waiting replaces an older.
-  FPendingCommand = TCommand{where, *FSerial, request};
-  if (!FCommandRunning)
-    SendCommand();
+  // One command at a time on a session's request queue; a newer one waiting
+  // replaces an older.
+  e.PendingCommand = TEntry::TCommand{where, *e.Serial, request};
+  if (!e.CommandRunning)
+    SendCommand(e);
 }
 
-void TSessionPublisher::SendCommand() {
-  if (!FPendingCommand)
+void TSessionPublisher::SendCommand(TEntry& e) {
+  if (!e.PendingCommand)
     return;
-  const TCommand command = *FPendingCommand;
-  FPendingCommand.reset();
-  // A command that waited is checked again: its thermostat may no longer be
-  // the selected one, or a program may have started meanwhile.
-  TJvHidDevice* dev = FSession.Device();
-  if (!dev || FSession.Serial() != command.Serial) {
+  const TEntry::TCommand command = *e.PendingCommand;
+  e.PendingCommand.reset();
+  // A command that waited is checked again: its thermostat may have gone from
+  // the session, or a program may have started meanwhile.
+  TThermostatSession& session = *e.Session;
+  if (!session.Device() || session.Serial() != command.Serial) {
     Warn(QStringLiteral("MQTT: %1: no such thermostat selected, ignored").arg(command.Topic));
     return;
   }
-  if (FSession.ProgramState() == TProgramState::Running) {
+  if (session.ProgramState() == TProgramState::Running) {
     Warn(QStringLiteral("MQTT: %1: a temperature program is running, ignored").arg(command.Topic));
     return;
   }
   const std::string request = command.Request;
-  FCommandRunning = true;
-  QPointer<TSessionPublisher> self(this);
-  FSession.QueueRequest(rkSetpointWrite, request, [self, request](const TRequestDone& done) {
-    if (!self)
+  e.CommandRunning = true;
+  // The entry goes when the station lets its session go; a request of the
+  // session's still running then has nobody to tell.
+  QPointer<TEntry> entry(&e);
+  session.QueueRequest(rkSetpointWrite, request, [this, entry, request](const TRequestDone& done) {
+    if (!entry)
       return;
     if (done.Outcome != TRequestOutcome::Answered) {
       Warn(QStringLiteral("MQTT: the thermostat did not take %1 (status %2)")
                .arg(QString::fromLatin1(request.data(), qsizetype(request.size())).trimmed())
                .arg(done.Status));
     }
-    self->FCommandRunning = false;
-    self->SendCommand();
+    entry->CommandRunning = false;
+    SendCommand(*entry);
   });
-  FSession.QueueRequest(rkSetpointRead, std::string(kSetpointReadRequest));
+  session.QueueRequest(rkSetpointRead, std::string(kSetpointReadRequest));
 }
 
 }  // namespace calorix

@@ -1,12 +1,14 @@
 #pragma once
-// Publishing a session to an MQTT broker: the section "MQTT" of the settings,
-// the readings handed to the client as topics and payloads, the connection's
-// state as a text for the status line, and setpoint commands from the broker
-// through the session's request queue.
+// Publishing the station's sessions to an MQTT broker over one connection: the
+// section "MQTT" of the settings, each session's readings handed to the client
+// as topics under its thermostat's serial, the connection's state as a text for
+// the status line, and setpoint commands from the broker through the request
+// queue of the session that shows the thermostat named in the topic.
 #include "base/Endpoint.h"
 #include "publish/MqttClient.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <memory>
@@ -14,10 +16,12 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace calorix {
 
 class TIniFile;
+class TStation;
 class TThermostatSession;
 
 // The section as the settings file holds it; the password stays in its own file.
@@ -41,12 +45,16 @@ bool WritePublishConfig(TIniFile& ini, const TPublishConfig& config);
 // Whether topics can start with prefix: not empty, no wildcard.
 bool IsPublishPrefix(const QString& prefix);
 
+// One broker connection for the whole program (one client id, one will): every
+// session of the station is published under its thermostat's serial as the
+// station shows it, sessions and thermostats coming and going included.
 class TSessionPublisher : public QObject {
   Q_OBJECT
  public:
   // stored: the settings file's; option: --mqtt, for this run only.
-  TSessionPublisher(TThermostatSession& session, TPublishConfig stored,
+  TSessionPublisher(TStation& station, TPublishConfig stored,
                     const std::optional<TEndpoint>& option, QObject* parent = nullptr);
+  ~TSessionPublisher() override;
 
   const TPublishConfig& Effective() const { return FEffective; }
   bool Dirty() const { return FDirty; }
@@ -64,41 +72,40 @@ class TSessionPublisher : public QObject {
   void StateChanged(const QString& text);
 
  private:
+  class TEntry;  // one session as published
+
   void Restart();
   QString StateText(const TMqttState& state) const;
   void ShowState(const QString& text);
   std::string Prefix() const { return FEffective.Prefix.toStdString(); }
 
-  void PublishState(std::string_view leaf, const std::string& payload);
-  void TemperatureRead(double t);
-  void SelectionChanged();
-  void PublishProgram();
+  // Follows the station's list: a new session is published, one let go says
+  // its thermostat is offline.
+  void SessionsChanged();
+  void Add(TThermostatSession& session);
 
-  // A message on <prefix>/<serial>/setpoint/set: a setpoint for the selected
-  // thermostat within the limits of programs, scripts and the broker, written
-  // with two decimals as programs write it. Anything else is ignored.
+  void PublishState(TEntry& entry, std::string_view leaf, const std::string& payload);
+  void TemperatureRead(TEntry& entry, double t);
+  void SelectionChanged(TEntry& entry);
+  void PublishProgram(TEntry& entry);
+
+  // A message on <prefix>/<serial>/setpoint/set: a setpoint for the session
+  // showing that thermostat, within that session's limits of programs, scripts
+  // and the broker, written with two decimals as programs write it. Anything
+  // else is ignored.
   void Command(const QString& topic, const QByteArray& payload, bool retained);
-  void SendCommand();
+  void SendCommand(TEntry& entry);
 
   static constexpr std::size_t kMaxRetainedReported = 64;
 
-  TThermostatSession& FSession;
-  QString FState;                          // the connection as the status line shows it
-  const std::optional<TEndpoint> FOption;  // --mqtt
-  TPublishConfig FStored;                  // as the settings file has it
-  TPublishConfig FEffective;               // with --mqtt on top
+  QPointer<TStation> FStation;  // gone before the publisher when the window closes
+  std::vector<std::unique_ptr<TEntry>> FEntries;  // one per session of the station
+  QString FState;                                 // the connection as the status line shows it
+  const std::optional<TEndpoint> FOption;         // --mqtt
+  TPublishConfig FStored;                         // as the settings file has it
+  TPublishConfig FEffective;                      // with --mqtt on top
   bool FDirty = false;
   std::unique_ptr<TMqttClient> FClient;
-  std::optional<QString> FSerial;  // the selected thermostat's, while one is
-  std::optional<int> FProtection;
-  std::string FProgram;  // the program payload last published
-  struct TCommand {
-    QString Topic;   // as printed
-    QString Serial;  // of the thermostat it was sent to
-    std::string Request;
-  };
-  std::optional<TCommand> FPendingCommand;
-  bool FCommandRunning = false;
   bool FCommandsWithoutLogin = false;   // Commands=1, but no login to take them with
   std::set<QString> FRetainedReported;  // topic and payload of retained commands told of
 };

@@ -5,6 +5,7 @@
 #include "app/MainForm.h"
 #include "app/SettingsForm.h"
 #include "tests/support/ClosedPort.h"
+#include "tests/support/StderrCapture.h"
 #include "tests/support/TestBroker.h"
 #include "tests/support/ui/WindowFixture.h"
 
@@ -30,41 +31,13 @@ using namespace calorix;
 using calorix::test::TWindowFixture;
 
 using calorix::test::ClosedPort;
+using calorix::test::TStderrCapture;
 
 namespace {
 
 QString Panel(TMainFrm& w) {
   return w.MqttPanel ? w.MqttPanel->text() : QString();
 }
-
-// Standard error goes to a file while it lives, where the test reads it.
-class TStderrCapture {
- public:
-  TStderrCapture() {
-    std::fflush(stderr);
-    FSaved = ::dup(2);
-    const int fd = ::open(FDir.filePath(QStringLiteral("stderr")).toLocal8Bit().constData(),
-                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ::dup2(fd, 2);
-    ::close(fd);
-  }
-  // What was written goes on to the real standard error, sanitizer reports too.
-  ~TStderrCapture() {
-    const QByteArray text = Text().toUtf8();
-    ::dup2(FSaved, 2);
-    ::close(FSaved);
-    std::fwrite(text.constData(), 1, std::size_t(text.size()), stderr);
-  }
-  QString Text() const {
-    std::fflush(stderr);
-    QFile f(FDir.filePath(QStringLiteral("stderr")));
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-  }
-
- private:
-  QTemporaryDir FDir;
-  int FSaved = -1;
-};
 
 }  // namespace
 
