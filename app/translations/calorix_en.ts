@@ -964,6 +964,10 @@ Continue?</translation>
         <source>Термостат %1 занят другой программой</source>
         <translation>Thermostat %1 is in use by another program</translation>
     </message>
+    <message>
+        <source>Термостат %1 показан в другом окне</source>
+        <translation>Thermostat %1 is shown in another window</translation>
+    </message>
 </context>
 <context>
     <name>calorix::TThermostatSession</name>
