@@ -121,12 +121,12 @@ class TestDevices : public QObject {
     TMainFrm& w = fx.Create();
     QVERIFY(fx.WaitFor([&] { return w.Devices().size() == 2; }));
     TJvHidDevice* firstDev = w.SelectedDevice();
-    QCOMPARE(MenuCaptions(w), (QStringList{"SAME*", "SAME"}));
+    QCOMPARE(MenuCaptions(w), (QStringList{"SAME*", "SAME#2"}));
     w.DevPopup->actions().at(0)->trigger();  // the selected one: nothing changes
     QCOMPARE(w.SelectedDevice(), firstDev);
     w.DevPopup->actions().at(1)->trigger();
     QCOMPARE(w.SelectedDevice(), w.Devices().at(1));
-    QCOMPARE(MenuCaptions(w), (QStringList{"SAME", "SAME*"}));
+    QCOMPARE(MenuCaptions(w), (QStringList{"SAME", "SAME#2*"}));
   }
 
   void removingAnUnselectedThermostatShiftsTheTags() {
