@@ -125,7 +125,12 @@ TCommandLineResult ParseCommandLine(const QStringList& args) {
       QStringLiteral("mqtt"),
       QStringLiteral("Publish readings to the MQTT broker at HOST[:PORT] (port 1883 by default)."),
       QStringLiteral("host[:port]"));
-  for (const auto* o : {&help, &version, &simulate, &emulator, &remote, &mqtt})
+  const QCommandLineOption thermostat(
+      QStringLiteral("thermostat"),
+      QStringLiteral("Open a window for each thermostat named (serial numbers, comma-separated); "
+                     "each waits for its thermostat and takes it again when it comes back."),
+      QStringLiteral("serials"));
+  for (const auto* o : {&help, &version, &simulate, &emulator, &remote, &mqtt, &thermostat})
     parser.addOption(*o);
 
   const QString name = QStringLiteral("calorix");
@@ -150,7 +155,8 @@ TCommandLineResult ParseCommandLine(const QStringList& args) {
             .replace(QStringLiteral("--remote <address>  "), QStringLiteral("--remote[=<address>]"))
             .replace(QStringLiteral("--hid-emulator <path>"),
                      QStringLiteral("--hid-emulator=<path>"))
-            .replace(QStringLiteral("--mqtt <"), QStringLiteral("--mqtt=<"));
+            .replace(QStringLiteral("--mqtt <"), QStringLiteral("--mqtt=<"))
+            .replace(QStringLiteral("--thermostat <"), QStringLiteral("--thermostat=<"));
     return r;
   }
   if (parser.isSet(version)) {
@@ -158,7 +164,7 @@ TCommandLineResult ParseCommandLine(const QStringList& args) {
     r.Output = QStringLiteral("calorix " CALORIX_VERSION "\n");
     return r;
   }
-  for (const auto* o : {&simulate, &emulator, &remote, &mqtt}) {
+  for (const auto* o : {&simulate, &emulator, &remote, &mqtt, &thermostat}) {
     if (parser.values(*o).size() > 1)
       return fail(QStringLiteral("--%1 is given more than once").arg(o->names()[0]));
   }
@@ -185,6 +191,21 @@ TCommandLineResult ParseCommandLine(const QStringList& args) {
     r.Options.Mqtt = ParseHostPort(parser.value(mqtt), kDefaultMqttPort);
     if (!r.Options.Mqtt)
       return fail(QStringLiteral("--mqtt: '%1' is not HOST or HOST:PORT").arg(parser.value(mqtt)));
+  }
+  if (parser.isSet(thermostat)) {
+    QStringList serials;
+    for (const QString& item : parser.value(thermostat).split(QLatin1Char(','))) {
+      const QString serial = item.trimmed();
+      const bool printable = std::all_of(serial.begin(), serial.end(), [](QChar c) {
+        return c.unicode() > 0x20 && c.unicode() < 0x7f;
+      });
+      if (serial.isEmpty() || !printable)
+        return fail(QStringLiteral("--thermostat: '%1' is not a list of serial numbers")
+                        .arg(parser.value(thermostat)));
+      if (!serials.contains(serial))
+        serials << serial;
+    }
+    r.Options.Thermostats = serials;
   }
   return r;
 }

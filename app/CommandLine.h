@@ -17,6 +17,7 @@ struct TCommandLine {
   std::optional<QString> HidEmulator;  // the device emulator's socket path
   std::optional<TEndpoint> Remote;     // the SCPI server's address
   std::optional<TEndpoint> Mqtt;       // the MQTT broker
+  QStringList Thermostats;             // a window for each of these serials
 };
 
 struct TCommandLineResult {

@@ -3,6 +3,7 @@
 #include "app/MainFormRemote.h"
 #include "app/Placement.h"
 #include "app/SettingsForm.h"
+#include "app/Windows.h"
 #include "base/IniFile.h"
 #include "base/Messages.h"
 #include "chart/Chart.h"
@@ -12,6 +13,7 @@
 #include "link/Hid.h"
 #include "link/RegEx.h"
 #include "record/Journal.h"
+#include "station/Publisher.h"
 
 #include <qcustomplot.h>
 #include <QAction>
@@ -108,14 +110,29 @@ TMainFrm::TMainFrm(TMainFrmOptions options, QWidget* parent)
   setObjectName(QStringLiteral("MainFrm"));
   // Construction: fields start empty; the number formats come from the locale.
   FLocalFormat = TFormatSettings::FromLocale(QLocale::system());
-  // The controller posts its first scan now; it runs from the event loop, after FormCreate.
-  FStation = std::make_unique<TStation>(std::move(options.Platform));
+  FWindows = options.Windows;
+  FBoundSerial = options.Serial;
+  FFirst = options.First;
+  if (options.Station) {
+    FStation = options.Station;
+  } else {
+    // The controller posts its first scan now; it runs from the event loop, after FormCreate.
+    FOwnStation = std::make_unique<TStation>(std::move(options.Platform));
+    FStation = FOwnStation.get();
+  }
   HidController = FStation->Controller();
   TSessionOptions session;
   session.Clock = &FClock;
   session.JournalFolder = options.JournalFolder;
   session.JournalPeriodMs = options.JournalPeriodMs;
-  FSession = new TThermostatSession(std::move(session), FStation.get());
+  session.Serial = FBoundSerial;
+  if (!First()) {
+    // A window of its own thermostat: its journal and program note name it,
+    // and its placement is kept in a section of its own.
+    session.JournalOwner = JournalOwnerFor(FBoundSerial);
+    setObjectName(QStringLiteral("Window %1").arg(FBoundSerial));
+  }
+  FSession = new TThermostatSession(std::move(session), FStation);
   FStation->AddSession(FSession);
   DataTimer = FSession->PollTimer();
   Timeout = FSession->TimeoutTimer();
@@ -123,15 +140,25 @@ TMainFrm::TMainFrm(TMainFrmOptions options, QWidget* parent)
   ConnectHandlers();
   ConnectSession();
   ProgramCreate();
+  CreateOverviewPage();
 }
 
 TMainFrm::~TMainFrm() {
   if (MainFrm == this)
     MainFrm = nullptr;
+  // Nothing may reach a window that is going: the others and the overview forget it.
+  if (FWindows)
+    FWindows->Forget(this);
+  OverviewTable = nullptr;
   FRemote.reset();  // its clients' commands use the window
-  // No handler of the thermostats may run into a half-destroyed window.
-  FStation.reset();
+  delete FPublish;  // it follows the session
+  FPublish = nullptr;
+  // No handler of the thermostats may run into a half-destroyed window: the
+  // session goes (its thermostat is free again), and an own station with it.
+  FStation->disconnect(this);
+  delete FSession;
   FSession = nullptr;
+  FOwnStation.reset();
   HidController = nullptr;
   DataTimer = Timeout = nullptr;
 }
@@ -164,6 +191,8 @@ void TMainFrm::CreateComponents() {
   CopyAction =
       MakeAction(this, QStringLiteral("CopyAction"), tr("Копировать"),
                  tr("Копировать графики в буфер обмена"), QKeySequence(QStringLiteral("Ctrl+C")));
+  NewWindowAction = MakeAction(this, QStringLiteral("NewWindowAction"), LoadStr(1129),
+                               LoadStr(1130), QKeySequence(QStringLiteral("Ctrl+N")));
 
   OpenGraphBtn = MakeToolButton(ToolBar1, QStringLiteral("OpenGraphBtn"), OpenAction->text(),
                                 OpenAction->toolTip(), QStyle::SP_DialogOpenButton);
@@ -179,6 +208,7 @@ void TMainFrm::CreateComponents() {
   AdaptersBtn = MakeToolButton(ToolBar1, QStringLiteral("AdaptersBtn"), tr("Термостаты"),
                                tr("Список подключенных термостатов"), QStyle::SP_DriveHDIcon);
   DevPopup = new QMenu(AdaptersBtn);
+  DevPopup->setToolTipsVisible(true);  // an item says what its right button offers
   DevPopup->setObjectName(QStringLiteral("DevPopup"));
   AdaptersBtn->setMenu(DevPopup);
   AdaptersBtn->setPopupMode(QToolButton::InstantPopup);
@@ -388,6 +418,8 @@ void TMainFrm::ConnectHandlers() {
           [this] { Guarded([this] { SaveActionExecute(); }); });
   on(PrintAction, &QAction::triggered, &TMainFrm::PrintActionExecute);
   on(CopyAction, &QAction::triggered, &TMainFrm::CopyActionExecute);
+  on(NewWindowAction, &QAction::triggered, &TMainFrm::NewWindowActionExecute);
+  DevPopup->installEventFilter(this);
   // The tool buttons run their actions; a disabled button leaves its shortcut working.
   connect(OpenGraphBtn, &QToolButton::clicked, OpenAction, &QAction::trigger);
   connect(SaveGraphBtn, &QToolButton::clicked, SaveAction, &QAction::trigger);
@@ -427,7 +459,7 @@ void TMainFrm::ConnectHandlers() {
 
 void TMainFrm::ConnectSession() {
   TThermostatSession* s = FSession;
-  connect(FStation.get(), &TStation::HandlerFailed, this, [this](const QString& text) {
+  connect(FStation, &TStation::HandlerFailed, this, [this](const QString& text) {
     ShowBox({true, text});
   });
   connect(s, &TThermostatSession::HandlerFailed, this, [this](const QString& text) {
@@ -436,16 +468,16 @@ void TMainFrm::ConnectSession() {
   connect(s, &TThermostatSession::ErrorRaised, this, &TMainFrm::ShowError);
   connect(s, &TThermostatSession::StatusMessage, this,
           [this](const QString& text) { SetStatusText(1, text); });
-  connect(FStation.get(), &TStation::DeviceArrived, this, &TMainFrm::HidControllerArrival);
-  connect(FStation.get(), &TStation::DeviceRemoved, this, &TMainFrm::HidControllerRemoval);
-  connect(FStation.get(), &TStation::DeviceCaptionChanged, this, [this](TJvHidDevice* dev) {
+  connect(FStation, &TStation::DeviceArrived, this, &TMainFrm::HidControllerArrival);
+  connect(FStation, &TStation::DeviceRemoved, this, &TMainFrm::HidControllerRemoval);
+  connect(FStation, &TStation::DeviceCaptionChanged, this, [this](TJvHidDevice* dev) {
     const int index = DeviceIndex(dev);
     for (QAction* item : DevPopup->actions()) {
       if (item->data().toInt() == index)
         item->setText(FStation->DeviceCaption(dev));
     }
   });
-  connect(FStation.get(), &TStation::Refused, this,
+  connect(FStation, &TStation::Refused, this,
           [this](TThermostatSession* session, TJvHidDevice*, const QString& why) {
             if (session != FSession)
               return;
@@ -542,8 +574,9 @@ void TMainFrm::FormCreate() {
     TIniFile ini(FIniFileName);
     FPollTime = ini.ReadInteger(QStringLiteral("Chart"), QStringLiteral("PollTime"), 1000);
     ApplyPollTime();
-    FStation->SetProductPattern(ini.ReadString(QStringLiteral("usb"), QStringLiteral("pname"),
-                                               QStringLiteral("thermostat|(usb.{0,}adapter)")));
+    if (First())
+      FStation->SetProductPattern(ini.ReadString(QStringLiteral("usb"), QStringLiteral("pname"),
+                                                 QStringLiteral("thermostat|(usb.{0,}adapter)")));
     CreateSeries();
     Chart->setToolTip(LoadStr(1010));
     SetUpVerticalScale(ini.ReadInteger(QStringLiteral("Chart"), QStringLiteral("MaxY"), 2000),
@@ -554,6 +587,11 @@ void TMainFrm::FormCreate() {
     FConsole->StartUp();
     ProgramFormCreate(ini);
     LanguageFormCreate(ini);
+    if (!First()) {
+      // A window of its own thermostat: the thermostat, when it is here already.
+      FStation->Assign(*FSession);
+      return;
+    }
     SetUpPublish(ini);
     StartRemote();
     // Asked once the window is on the screen.
@@ -563,7 +601,8 @@ void TMainFrm::FormCreate() {
 }
 
 void TMainFrm::ShowDisconnected() {
-  SetStatusText(0, LoadStr(1002));
+  // A window of its own thermostat waits for it.
+  SetStatusText(0, FBoundSerial.isEmpty() ? LoadStr(1002) : LoadStr(1111).arg(FBoundSerial));
   SetStatusText(1, QString());
   FSession->StopRecording();
   RecordBtn->setEnabled(false);
@@ -573,6 +612,14 @@ void TMainFrm::ShowDisconnected() {
   edSet->clear();
   stAlarm->clear();
   stInBand->clear();  // nothing is shown until a thermostat has been measured
+}
+
+void TMainFrm::UpdateTitle(bool several) {
+  const QString serial = FSession->Device() ? FSession->Serial() : FBoundSerial;
+  QString title = tr("Calorix v3.0 - Норвик");
+  if (several && !serial.isEmpty())
+    title += QStringLiteral(" [%1]").arg(serial);
+  setWindowTitle(title);
 }
 
 void TMainFrm::EnableConsole(bool enabled) {
@@ -607,6 +654,9 @@ void TMainFrm::FormClose() {
     ReportIniFailure(FIniFileName);
     return;
   }
+  // The other windows keep only their placement (their section names their thermostat).
+  if (!First())
+    return;
   TIniFile ini(FIniFileName);
   const QString chart = QStringLiteral("Chart");
   bool ok = ini.WriteInteger(chart, QStringLiteral("RAxis"), TrackBar->value()) &&

@@ -38,6 +38,7 @@ class QPushButton;
 class QScrollBar;
 class QSlider;
 class QTabWidget;
+class QTableWidget;
 class QToolBar;
 class QToolButton;
 class QWidget;
@@ -60,6 +61,7 @@ class TProgramControl;
 class TRemoteWindow;
 class TIniFile;
 class TSessionPublisher;
+class TWindows;
 
 // What the window is given from outside; tests pass their own.
 struct TMainFrmOptions {
@@ -74,6 +76,16 @@ struct TMainFrmOptions {
   // Named on the command line: switch these on for this run, whatever the settings file says.
   std::optional<TEndpoint> Remote;  // the SCPI server
   std::optional<TEndpoint> Mqtt;    // the MQTT broker
+  // The thermostats of the program, shared by its windows; none: the window
+  // makes its own from Platform.
+  TStation* Station = nullptr;
+  // The program's windows (opening one, bringing one up); none: this window only.
+  TWindows* Windows = nullptr;
+  // The thermostat the window is for; empty: the first one found.
+  QString Serial;
+  // The first window keeps the settings, the SCPI port and the broker; the
+  // others keep only their placement, per serial.
+  bool First = true;
 };
 
 class TMainFrm : public QMainWindow {
@@ -95,7 +107,14 @@ class TMainFrm : public QMainWindow {
 
   // --- The bath this window shows, and the thermostats plugged in
   TThermostatSession* Session() const { return FSession; }
-  TStation* Station() const { return FStation.get(); }
+  TStation* Station() const { return FStation; }
+  // The first window: keeps today's settings keys, the SCPI port and the
+  // broker; the others only their placement.
+  bool First() const { return FFirst; }
+  // The thermostat the window is for; empty: the first one found.
+  const QString& BoundSerial() const { return FBoundSerial; }
+  // The title, with " [SERIAL]" while several windows are open.
+  void UpdateTitle(bool several);
 
   // --- Thermostat discovery and selection (the station decides, the window shows)
   void HidControllerArrival(TJvHidDevice* HidDev);
@@ -104,6 +123,14 @@ class TMainFrm : public QMainWindow {
   bool IsAdapterDevice(TJvHidDevice* device) { return FStation->IsAdapterDevice(device); }
   void RebuildDevPopup();
   void DevPopupItemClick(QObject* Sender);
+  // "Открыть в новом окне" of the menu's item with this tag (its device's position).
+  void OpenInNewWindow(int tag);
+  // Ctrl+N: a window for the first thermostat that no window shows.
+  void NewWindowActionExecute();
+
+  // --- The page "Обзор" (app/MainFormOverview.cpp)
+  void ShowOverview();            // drawn anew while in view
+  void OverviewRowOpen(int row);  // a double-click: the row's window up, or a new one
   void ShowConnected();
   TJvHidDevice* SelectedDevice() const { return FSession->Device(); }
   const std::vector<TJvHidDevice*>& Devices() const { return FStation->Devices(); }
@@ -274,6 +301,9 @@ class TMainFrm : public QMainWindow {
   QWidget* GraphTab = nullptr;
   QWidget* ValTab = nullptr;
   QWidget* ConsoleTab = nullptr;
+  QWidget* OverviewTab = nullptr;
+  QTableWidget* OverviewTable = nullptr;
+  QAction* NewWindowAction = nullptr;
   TChart* Chart = nullptr;
   QFrame* Panel2 = nullptr;
   QFrame* Panel3 = nullptr;
@@ -315,6 +345,9 @@ class TMainFrm : public QMainWindow {
   void FormClose();
   void ReportIniFailure(const QString& path);
   void ConnectSession();
+  void CreateOverviewPage();
+  void FollowSessions();  // the overview follows every session's readings
+  QString OverviewWindowText(const TThermostatSession* session) const;
   void ShowSample(double value);  // the temperature text, and the chart following the record
   void ShowLoadedRecord();
   int DeviceIndex(const TJvHidDevice* dev) const;
@@ -354,8 +387,13 @@ class TMainFrm : public QMainWindow {
   bool FWaitingBoxesPosted = false;  // ShowWaitingBoxes is queued on the event loop
 
   // The thermostats and this window's bath: gone before anything of the window.
-  std::unique_ptr<TStation> FStation;
-  TThermostatSession* FSession = nullptr;  // owned by the station
+  std::unique_ptr<TStation> FOwnStation;  // when no station was given
+  TStation* FStation = nullptr;
+  TThermostatSession* FSession = nullptr;  // the window's own (a child of the station)
+  TWindows* FWindows = nullptr;
+  QString FBoundSerial;
+  bool FFirst = true;
+  QList<QMetaObject::Connection> FOverviewLinks;
 
   // Private fields, in declaration order of the window's layout.
   int FCatchIndex = 0;

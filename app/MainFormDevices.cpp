@@ -1,6 +1,7 @@
 // The main window's thermostats: the device menu of those the station found,
 // and which of them this window's session is attached to.
 #include "app/MainForm.h"
+#include "app/Windows.h"
 #include "base/Messages.h"
 #include "link/Hid.h"
 
@@ -36,6 +37,8 @@ void TMainFrm::RebuildDevPopup() {
     item->setCheckable(true);
     item->setChecked(dev == SelectedDevice());
     item->setData(int(i));  // the item's tag: its device's position
+    if (FWindows)
+      item->setToolTip(LoadStr(1128));
     group->addAction(item);
     connect(item, &QAction::triggered, this,
             [this, item] { Guarded([this, item] { DevPopupItemClick(item); }); });
@@ -50,7 +53,25 @@ void TMainFrm::DevPopupItemClick(QObject* Sender) {
   const int tag = item->data().toInt();
   if (tag < 0 || std::size_t(tag) >= Devices().size())
     return;
-  FStation->Select(*FSession, Devices()[std::size_t(tag)]);
+  TJvHidDevice* dev = Devices()[std::size_t(tag)];
+  // One that another window shows: that window comes up, this one keeps its own.
+  if (FWindows && FStation->SessionOf(dev) && FStation->SessionOf(dev) != FSession) {
+    CheckSelectedDevice();
+    TWindows::BringUp(FWindows->WindowOf(FStation->SessionOf(dev)));
+    return;
+  }
+  FStation->Select(*FSession, dev);
+}
+
+void TMainFrm::OpenInNewWindow(int tag) {
+  if (!FWindows || tag < 0 || std::size_t(tag) >= Devices().size())
+    return;
+  FWindows->Open(FStation->Serial(Devices()[std::size_t(tag)]));
+}
+
+void TMainFrm::NewWindowActionExecute() {
+  if (FWindows && !FWindows->OpenNext())
+    SetStatusText(1, LoadStr(1131));
 }
 
 void TMainFrm::CheckSelectedDevice() {

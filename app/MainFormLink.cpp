@@ -8,6 +8,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QPalette>
 
 #include <cmath>
@@ -72,6 +74,22 @@ bool TMainFrm::eventFilter(QObject* watched, QEvent* event) {
     const auto* key = static_cast<QKeyEvent*>(event);
     if (!key->text().isEmpty() && !edSetKeyPress(key->text().at(0)))
       return true;
+  }
+  // The right button on a thermostat of the menu offers it a window of its own.
+  if (watched == DevPopup && FWindows && event->type() == QEvent::MouseButtonRelease) {
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    QAction* item = DevPopup->actionAt(mouse->position().toPoint());
+    if (mouse->button() == Qt::RightButton && item) {
+      const int tag = item->data().toInt();
+      QMenu offer(DevPopup);
+      offer.setObjectName(QStringLiteral("DevItemPopup"));
+      QAction* open = offer.addAction(LoadStr(1127));
+      if (offer.exec(mouse->globalPosition().toPoint()) == open) {
+        DevPopup->close();
+        Guarded([this, tag] { OpenInNewWindow(tag); });
+      }
+      return true;  // the item itself is not chosen
+    }
   }
   return QMainWindow::eventFilter(watched, event);
 }

@@ -381,7 +381,10 @@ void TMainFrm::ProgramFormCreate(const TIniFile& ini) {
   FProgram->Model->SetLimits(limits);
   FProgram->Runner().SetPollSeconds(FPollTime / 1000.0);
 
-  // Notes left by programs that were running when their program ended.
+  // Notes left by programs that were running when their program ended (the
+  // first window tells of every one).
+  if (!First())
+    return;
   for (const QString& text : FSession->TakeAbandonedProgramNotes()) {
     QMetaObject::invokeMethod(
         this, [this, text] { Guarded([&] { FPrompts.ShowError(this, text); }); },

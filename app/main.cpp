@@ -4,7 +4,7 @@
 #include "app/CommandLine.h"
 #include "app/MainForm.h"
 #include "app/QtPrompts.h"
-#include "app/SettingsForm.h"
+#include "app/Windows.h"
 #include "base/Helper.h"
 #include "base/IniFile.h"
 #include "base/Language.h"
@@ -45,12 +45,12 @@ class TApplication final : public QApplication {
 // The HID devices: real ones through hidraw, simulated thermostats with
 // --simulate, or devices played by an outside program with --hid-emulator=PATH.
 std::unique_ptr<calorix::IHidPlatform> MakePlatform(const calorix::TCommandLine& line,
-                                                    std::shared_ptr<calorix::IClock> clock,
-                                                    calorix::TMainFrm*& window) {
+                                                    std::shared_ptr<calorix::IClock> clock) {
   if (line.HidEmulator) {
-    return calorix::MakeEmulatorPlatform(*line.HidEmulator, [&window](const QString& status) {
-      if (window)
-        window->SetStatusText(1, status);
+    // Shown by the first window (the program's own status line).
+    return calorix::MakeEmulatorPlatform(*line.HidEmulator, [](const QString& status) {
+      if (calorix::MainFrm)
+        calorix::MainFrm->SetStatusText(1, status);
     });
   }
   if (line.Simulate)
@@ -82,25 +82,18 @@ int main(int argc, char** argv) {
         calorix::ReadLanguage(calorix::TIniFile(calorix::IniFileName())));
     calorix::TQtPrompts prompts;
     auto clock = std::make_shared<calorix::TSteadyClock>();
-    calorix::TMainFrmOptions options;
+    calorix::TWindowsOptions options;
     options.Prompts = &prompts;
     options.Clock = clock.get();
     options.IniFileName = calorix::IniFileName();
     options.JournalFolder = calorix::JournalFolder();
-    calorix::TMainFrm* window = nullptr;
-    options.Platform = MakePlatform(line.Options, clock, window);
     options.Remote = line.Options.Remote;
     options.Mqtt = line.Options.Mqtt;
-
-    auto mainFrm = std::make_unique<calorix::TMainFrm>(std::move(options));
-    calorix::MainFrm = window = mainFrm.get();
-    mainFrm->FormCreate();
-    calorix::TSettingsFrm settings(mainFrm.get(), mainFrm->PollTimeRef());
-    mainFrm->SetSettingsForm(&settings);
-    mainFrm->show();
+    options.Thermostats = line.Options.Thermostats;
+    // The program ends when its last window closes.
+    calorix::TWindows windows(std::move(options), MakePlatform(line.Options, clock));
+    windows.Start();
     app.exec();
-    mainFrm->SetSettingsForm(nullptr);
-    window = nullptr;
   } catch (const std::exception& e) {
     TApplication::ShowException(QString::fromUtf8(e.what()));
   } catch (...) {

@@ -122,6 +122,28 @@ constexpr std::array kMessages{
                      "calorix",
                      "%1; команды от брокера выключены: нужен вход (пользователь и файл пароля)")},
     TEntry{1110, QT_TRANSLATE_NOOP("calorix", "свой")},
+    // Several thermostats: the waiting window, the overview page, the menu.
+    TEntry{1111, QT_TRANSLATE_NOOP("calorix", "Ожидание термостата %1")},
+    TEntry{1112, QT_TRANSLATE_NOOP("calorix", "Обзор")},
+    TEntry{1113, QT_TRANSLATE_NOOP("calorix", "Термостат")},
+    TEntry{1114, QT_TRANSLATE_NOOP("calorix", "Изделие")},
+    TEntry{1115, QT_TRANSLATE_NOOP("calorix", "Окно")},
+    TEntry{1116, QT_TRANSLATE_NOOP("calorix", "Температура, °C")},
+    TEntry{1117, QT_TRANSLATE_NOOP("calorix", "Уставка, °C")},
+    TEntry{1118, QT_TRANSLATE_NOOP("calorix", "Защита")},
+    TEntry{1119, QT_TRANSLATE_NOOP("calorix", "Запись")},
+    TEntry{1120, QT_TRANSLATE_NOOP("calorix", "Шаг программы")},
+    TEntry{1121, QT_TRANSLATE_NOOP("calorix", "это окно")},
+    TEntry{1122, QT_TRANSLATE_NOOP("calorix", "окно %1")},
+    TEntry{1123, QT_TRANSLATE_NOOP("calorix", "нет")},
+    TEntry{1124, QT_TRANSLATE_NOOP("calorix", "идет")},
+    TEntry{1125, QT_TRANSLATE_NOOP("calorix", "%1 из %2")},
+    TEntry{1126, QT_TRANSLATE_NOOP("calorix", "%1 из %2, пауза")},
+    TEntry{1127, QT_TRANSLATE_NOOP("calorix", "Открыть в новом окне")},
+    TEntry{1128, QT_TRANSLATE_NOOP("calorix", "Правая кнопка мыши: открыть в новом окне")},
+    TEntry{1129, QT_TRANSLATE_NOOP("calorix", "Новое окно")},
+    TEntry{1130, QT_TRANSLATE_NOOP("calorix", "Окно для следующего термостата")},
+    TEntry{1131, QT_TRANSLATE_NOOP("calorix", "Все термостаты уже показаны")},
 };
 
 }  // namespace

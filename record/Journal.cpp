@@ -727,7 +727,8 @@ bool TRecordJournal::Discard(const QString& path) {
   return ::unlink(QFile::encodeName(path).constData()) == 0;
 }
 
-QString RestoreQuestion(std::size_t count, double lengthDays, std::size_t unreadable) {
+QString RestoreQuestion(std::size_t count, double lengthDays, std::size_t unreadable,
+                        const QString& serial) {
   const std::size_t mod100 = count % 100, mod10 = count % 10;
   // The Russian noun by the Russian rule; a translation picks its own form by the count.
   const char* noun = (mod100 >= 11 && mod100 <= 14) ? QT_TRANSLATE_N_NOOP("calorix", "измерений")
@@ -735,8 +736,13 @@ QString RestoreQuestion(std::size_t count, double lengthDays, std::size_t unread
                      : (mod10 >= 2 && mod10 <= 4) ? QT_TRANSLATE_N_NOOP("calorix", "измерения")
                                                   : QT_TRANSLATE_N_NOOP("calorix", "измерений");
   QString text =
-      QCoreApplication::translate("calorix",
-                                  "Найдена незавершенная запись: %1 %2 за %3. Восстановить?")
+      (serial.isEmpty()
+           ? QCoreApplication::translate("calorix",
+                                         "Найдена незавершенная запись: %1 %2 за %3. Восстановить?")
+           : QCoreApplication::translate(
+                 "calorix",
+                 "Найдена незавершенная запись термостата %4: %1 %2 за %3. Восстановить?")
+                 .replace(QStringLiteral("%4"), serial))
           .arg(count)
           .arg(QCoreApplication::translate("calorix", noun, nullptr, int(count)))
           .arg(FormatElapsed(lengthDays, TFormatSettings::FromLocale(QLocale::system())));

@@ -172,6 +172,8 @@ int OpenAbandoned(const QString& path);
 
 // "Найдена незавершенная запись: 1234 измерения за 2:03:04. Восстановить?"
 // with " Не удалось прочитать: N." when some entries were lost.
-QString RestoreQuestion(std::size_t count, double lengthDays, std::size_t unreadable);
+// With a serial: "Найдена незавершенная запись термостата SIM0001: ...".
+QString RestoreQuestion(std::size_t count, double lengthDays, std::size_t unreadable,
+                        const QString& serial = {});
 
 }  // namespace calorix

@@ -101,18 +101,20 @@ void TThermostatSession::ForgetDevice() {
 }
 
 QString JournalOwnerFor(const QString& serial) {
-  QString safe;
-  for (QChar c : serial)
-    safe += (c.isLetterOrNumber() && c.unicode() < 0x80) || c == u'#' ? c : QLatin1Char('_');
-  return QStringLiteral("%1@%2").arg(QCoreApplication::applicationPid()).arg(safe);
+  // Percent-encoded, '-' too: the journal's own "-2" suffix stays unmistakable.
+  const QByteArray safe = serial.toUtf8().toPercentEncoding("#_", "-.~");
+  return QStringLiteral("%1@%2")
+      .arg(QCoreApplication::applicationPid())
+      .arg(QString::fromLatin1(safe));
 }
 
 QString JournalSerial(const QString& journalPath) {
   // "record-<pid>@<serial>[-n].journal": what follows the process id.
   static const QRegularExpression name(
-      QStringLiteral("^record-\\d+@([A-Za-z0-9_#]+?)(?:-\\d+)?\\.journal(?:\\.new)?$"));
+      QStringLiteral("^record-\\d+@([A-Za-z0-9_#%]+?)(?:-\\d+)?\\.journal(?:\\.new)?$"));
   const QRegularExpressionMatch m = name.match(QFileInfo(journalPath).fileName());
-  return m.hasMatch() ? m.captured(1) : QString();
+  return m.hasMatch() ? QString::fromUtf8(QByteArray::fromPercentEncoding(m.captured(1).toLatin1()))
+                      : QString();
 }
 
 bool TThermostatSession::HandlingData() {
@@ -415,34 +417,52 @@ void TThermostatSession::RestoreAbandoned(ISessionQuestions& ask) {
   std::stable_sort(found.begin(), found.end(), [](const TJournalFound& a, const TJournalFound& b) {
     return QFileInfo(a.Path).lastModified() > QFileInfo(b.Path).lastModified();
   });
+  bool restoredOne = false;
   for (const TJournalFound& j : found) {
+    // One naming its thermostat goes to that thermostat's session (when the
+    // front end has one for it); the others into this one, the first only:
+    // those after it stay on disk for the next start.
+    const QString serial = JournalSerial(j.Path);
+    const bool routed = !serial.isEmpty() && ask.OpensSessions();
+    if (!routed && restoredOne)
+      continue;
     if (j.Count == 0) {
       // Nothing whole is left in it: say so once, then it goes.
       ask.Tell(LoadStr(1035).arg(j.Unreadable));
       TRecordJournal::Discard(j.Path);
       continue;
     }
-    if (!ask.Confirm(RestoreQuestion(j.Count, j.Length, j.Unreadable))) {
+    if (!ask.Confirm(RestoreQuestion(j.Count, j.Length, j.Unreadable, serial))) {
       TRecordJournal::Discard(j.Path);
       continue;
     }
-    TJournalRestore restored = TRecordJournal::Restore(j.Path);
-    if (!restored.Error.isEmpty()) {
-      RaiseError(LoadStr(1036).arg(j.Path, restored.Error));
-      continue;
-    }
-    StopRecording();
-    LoadRecord(restored.Samples);
-    FModified = true;
-    // Our own journal holds the record on disk before the old one goes; if
-    // it cannot, the old one stays for the next start.
-    FJournal->Reset(std::move(restored.Samples));
-    FJournal->MarkUnsaved();
-    FJournal->Flush();
-    if (!FJournal->Failed())
-      TRecordJournal::Discard(j.Path);
-    return;
+    TThermostatSession* target = routed ? ask.SessionFor(serial) : this;
+    if (!target)
+      target = this;
+    if (target->RestoreJournal(j.Path) && target == this)
+      restoredOne = true;
   }
+}
+
+bool TThermostatSession::RestoreJournal(const QString& path) {
+  if (!FJournal)
+    return false;
+  TJournalRestore restored = TRecordJournal::Restore(path);
+  if (!restored.Error.isEmpty()) {
+    RaiseError(LoadStr(1036).arg(path, restored.Error));
+    return false;
+  }
+  StopRecording();
+  LoadRecord(restored.Samples);
+  FModified = true;
+  // Our own journal holds the record on disk before the old one goes; if
+  // it cannot, the old one stays for the next start.
+  FJournal->Reset(std::move(restored.Samples));
+  FJournal->MarkUnsaved();
+  FJournal->Flush();
+  if (!FJournal->Failed())
+    TRecordJournal::Discard(path);
+  return true;
 }
 
 void TThermostatSession::Close(bool keepJournal) {

@@ -44,12 +44,22 @@ struct TSessionOptions {
   int JournalPeriodMs = 5000;  // how often the journal is written to the disk
 };
 
+class TThermostatSession;
+
 // What a session asks of the person behind its front end.
 class ISessionQuestions {
  public:
   virtual ~ISessionQuestions() = default;
   virtual bool Confirm(const QString& question) = 0;  // true for yes
   virtual void Tell(const QString& text) = 0;         // a notice that waits for nobody
+  // Whether SessionFor gives a session of a thermostat's own (a front end of
+  // several windows); otherwise every record goes into the asking session.
+  virtual bool OpensSessions() const { return false; }
+  // The session of the thermostat of this serial, opened for it when there is none.
+  virtual TThermostatSession* SessionFor(const QString& serial) {
+    (void)serial;
+    return nullptr;
+  }
 };
 
 class TThermostatSession : public QObject, private TRequestQueueHost, private IProgramHost {
@@ -137,8 +147,12 @@ class TThermostatSession : public QObject, private TRequestQueueHost, private IP
   QString SaveRecordTo(const QString& path);
   // The record becomes an opened file's samples, saved as they are.
   void OpenRecord(const std::vector<TFileSample>& samples);
-  // Offers to restore a record left by a program that did not close normally.
+  // Offers to restore the records left by a program that did not close
+  // normally: each naming its thermostat into that thermostat's session (see
+  // ISessionQuestions::SessionFor), the first of the others into this one.
   void RestoreAbandoned(ISessionQuestions& ask);
+  // The record becomes that journal's (unsaved); false when it cannot be read.
+  bool RestoreJournal(const QString& path);
   TRecordJournal* Journal() const { return FJournal.get(); }
   const QString& JournalFolder() const { return FJournalFolder; }
   // At the end of the run: the journal goes unless a save wanted then did not happen.
@@ -285,7 +299,7 @@ class TThermostatSession : public QObject, private TRequestQueueHost, private IP
 };
 
 // The journal owner of a session bound to serial: the process id and the
-// serial, made safe for a file name ("1234@SIM0001").
+// serial, percent-encoded for a file name ("1234@SIM0001", "1234@SN%2D3").
 QString JournalOwnerFor(const QString& serial);
 // The serial a journal file of such an owner names; empty for one of a
 // program of one window.

@@ -648,6 +648,86 @@ Continue?</translation>
         <source>%1; команды от брокера выключены: нужен вход (пользователь и файл пароля)</source>
         <translation>%1; commands from the broker are off: a login is needed (user and password file)</translation>
     </message>
+    <message>
+        <source>Ожидание термостата %1</source>
+        <translation>Waiting for thermostat %1</translation>
+    </message>
+    <message>
+        <source>Обзор</source>
+        <translation>Overview</translation>
+    </message>
+    <message>
+        <source>Термостат</source>
+        <translation>Thermostat</translation>
+    </message>
+    <message>
+        <source>Изделие</source>
+        <translation>Product</translation>
+    </message>
+    <message>
+        <source>Окно</source>
+        <translation>Window</translation>
+    </message>
+    <message>
+        <source>Температура, °C</source>
+        <translation>Temperature, °C</translation>
+    </message>
+    <message>
+        <source>Защита</source>
+        <translation>Protection</translation>
+    </message>
+    <message>
+        <source>Шаг программы</source>
+        <translation>Program step</translation>
+    </message>
+    <message>
+        <source>это окно</source>
+        <translation>this window</translation>
+    </message>
+    <message>
+        <source>окно %1</source>
+        <translation>window %1</translation>
+    </message>
+    <message>
+        <source>нет</source>
+        <translation>no</translation>
+    </message>
+    <message>
+        <source>идет</source>
+        <translation>on</translation>
+    </message>
+    <message>
+        <source>%1 из %2</source>
+        <translation>%1 of %2</translation>
+    </message>
+    <message>
+        <source>%1 из %2, пауза</source>
+        <translation>%1 of %2, paused</translation>
+    </message>
+    <message>
+        <source>Открыть в новом окне</source>
+        <translation>Open in a new window</translation>
+    </message>
+    <message>
+        <source>Правая кнопка мыши: открыть в новом окне</source>
+        <translation>Right mouse button: open in a new window</translation>
+    </message>
+    <message>
+        <source>Новое окно</source>
+        <translation>New window</translation>
+    </message>
+    <message>
+        <source>Окно для следующего термостата</source>
+        <translation>A window for the next thermostat</translation>
+    </message>
+    <message>
+        <source>Все термостаты уже показаны</source>
+        <translation>Every thermostat is shown already</translation>
+    </message>
+    <message>
+        <source>Найдена незавершенная запись термостата %4: %1 %2 за %3. Восстановить?</source>
+        <translation>An unfinished record of thermostat %4 was found: %1 %2 over %3. Restore it?</translation>
+    </message>
 </context>
 <context>
     <name>calorix::TMainFrm</name>

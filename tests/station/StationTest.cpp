@@ -126,8 +126,8 @@ TEST_F(StationTest, EachSessionTakesItsOwnThermostatAndKeepsItsOwnRecord) {
   // Each keeps its own journal, named after its thermostat.
   for (TThermostatSession* s : {first, second, third})
     s->Journal()->Flush();
-  EXPECT_EQ(JournalSerial(second->Journal()->Path()), QStringLiteral("SN_3"));
-  EXPECT_EQ(JournalSerial(third->Journal()->Path()), QStringLiteral("SN_2"));
+  EXPECT_EQ(JournalSerial(second->Journal()->Path()), QStringLiteral("SN-3"));
+  EXPECT_EQ(JournalSerial(third->Journal()->Path()), QStringLiteral("SN-2"));
   EXPECT_EQ(JournalSerial(first->Journal()->Path()), QString());  // as one window names it
 }
 

@@ -19,7 +19,8 @@ class TestCommandLine : public QObject {
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("output");  // contained in standard output
     QTest::addColumn<QString>("error");   // contained in standard error
-    QTest::addColumn<QString>("values");  // simulate|emulator|remote|mqtt as taken
+    // simulate|emulator|remote|mqtt as taken, and |thermostats when some are named
+    QTest::addColumn<QString>("values");
     const QString none = "-|-|-|-";
     QTest::newRow("nothing") << QStringList{} << -1 << ""
                              << "" << none;
@@ -76,6 +77,15 @@ class TestCommandLine : public QObject {
                            << "more than once" << none;
     QTest::newRow("stray argument") << QStringList{"file.csv"} << 2 << ""
                                     << "file.csv" << none;
+    QTest::newRow("help lists thermostat") << QStringList{"--help"} << 0 << "--thermostat=<serials>"
+                                           << "" << none;
+    QTest::newRow("thermostats") << QStringList{"--thermostat= SIM0002,SIM0001 ,SIM0002"} << -1
+                                 << ""
+                                 << "" << none + "|SIM0002,SIM0001";
+    QTest::newRow("empty serial") << QStringList{"--thermostat=SIM0001,,SIM0002"} << 2 << ""
+                                  << "--thermostat" << none;
+    QTest::newRow("no serial") << QStringList{"--thermostat="} << 2 << ""
+                               << "--thermostat" << none;
   }
 
   void arguments() {
@@ -98,7 +108,8 @@ class TestCommandLine : public QObject {
     const QString taken =
         QStringList{r.Options.Simulate.value_or("-"), r.Options.HidEmulator.value_or("-"),
                     endpoint(r.Options.Remote), endpoint(r.Options.Mqtt)}
-            .join('|');
+            .join('|') +
+        (r.Options.Thermostats.isEmpty() ? QString() : '|' + r.Options.Thermostats.join(','));
     QCOMPARE(taken, values);
   }
 
