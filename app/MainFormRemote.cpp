@@ -1,4 +1,4 @@
-// The window's side of remote control: the session's SCPI port (station/),
+// The window's side of remote control: the station's SCPI port (station/),
 // its panel in the status bar and its group of settings.
 #include "app/MainFormRemote.h"
 
@@ -25,12 +25,16 @@ const QString kSection = QStringLiteral("Remote");
 TRemoteWindow::TRemoteWindow(TMainFrm& window)
     : QObject(&window),
       FWindow(window),
-      FService(std::make_unique<TRemoteService>(*window.Station(), *window.Session())),
+      FService(std::make_unique<TRemoteService>(*window.Station())),
       Settings(FService->Settings) {
   connect(FService.get(), &TRemoteService::StatusChanged, this, [this] { ShowStatus(); });
-  // What a client's command would have shown in a box is shown where it stays in view.
+  // What a client's command would have shown in a box is shown where it stays
+  // in view, by the window of the session it concerns.
   connect(FService.get(), &TRemoteService::ClientNotice, this,
-          [this](const QString& text) { FWindow.SetStatusText(1, text); });
+          [this](TThermostatSession* session, const QString& text) {
+            if (session == FWindow.Session())
+              FWindow.SetStatusText(1, text);
+          });
 }
 
 TRemoteWindow::~TRemoteWindow() {

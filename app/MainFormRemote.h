@@ -1,5 +1,5 @@
 #pragma once
-// The window's side of remote control: the session's SCPI port, its status-bar
+// The window's side of remote control: the station's SCPI port, its status-bar
 // panel and its settings.
 #include "base/Endpoint.h"
 #include "station/Remote.h"

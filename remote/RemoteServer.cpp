@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace calorix {
 namespace {
@@ -36,6 +37,7 @@ bool LooksLikeHttp(const QByteArray& line, bool first) {
 
 struct TRemoteServer::TClient {
   QPointer<QTcpSocket> Socket;
+  std::unique_ptr<IRemoteInstrument> Instrument;  // its own, made by the factory; outlives Session
   std::unique_ptr<TScpiSession> Session;
   QByteArray Input;         // bytes read, not yet a whole line
   bool Discarding = false;  // inside a line over the limit
@@ -47,7 +49,12 @@ struct TRemoteServer::TClient {
 };
 
 TRemoteServer::TRemoteServer(IRemoteInstrument& instrument, QObject* parent)
-    : QObject(parent), FInstrument(instrument), FServer(new QTcpServer(this)) {
+    : QObject(parent), FShared(&instrument), FServer(new QTcpServer(this)) {
+  connect(FServer, &QTcpServer::newConnection, this, &TRemoteServer::Accept);
+}
+
+TRemoteServer::TRemoteServer(TInstrumentFactory factory, QObject* parent)
+    : QObject(parent), FFactory(std::move(factory)), FServer(new QTcpServer(this)) {
   connect(FServer, &QTcpServer::newConnection, this, &TRemoteServer::Accept);
 }
 
@@ -105,14 +112,22 @@ void TRemoteServer::Accept() {
         socket->deleteLater();
       continue;
     }
+    std::unique_ptr<IRemoteInstrument> own = FFactory ? FFactory() : nullptr;
+    IRemoteInstrument* instrument = FFactory ? own.get() : FShared;
+    if (!instrument) {
+      socket->abort();
+      socket->deleteLater();
+      continue;
+    }
     // Bounded reading: what the client sends beyond this waits in the kernel.
     socket->setReadBufferSize(64 * 1024);
     auto client = std::make_unique<TClient>();
     TClient* raw = client.get();
     client->Socket = socket;
+    client->Instrument = std::move(own);
     QPointer<QTcpSocket> guard = socket;
     client->Session = std::make_unique<TScpiSession>(
-        FInstrument,
+        *instrument,
         [guard](std::string answer) {
           if (guard && guard->state() == QAbstractSocket::ConnectedState)
             guard->write(answer.data(), qint64(answer.size()));

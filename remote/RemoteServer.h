@@ -31,7 +31,14 @@ class TRemoteServer : public QObject {
   // The UI thread's time for one client before the window and the others.
   static constexpr qint64 kSliceMs = 4;
 
+  // Makes the instrument of a new client: each client then addresses what it
+  // chose, apart from the others. None: the client is turned away.
+  using TInstrumentFactory = std::function<std::unique_ptr<IRemoteInstrument>()>;
+
+  // Every client talks to the one instrument.
   explicit TRemoteServer(IRemoteInstrument& instrument, QObject* parent = nullptr);
+  // Every client has an instrument of its own, made when it connects.
+  explicit TRemoteServer(TInstrumentFactory factory, QObject* parent = nullptr);
   ~TRemoteServer() override;
 
   // False with the reason when the address cannot be listened on.
@@ -61,7 +68,8 @@ class TRemoteServer : public QObject {
   void Feed(TClient* client, const std::function<void()>& step);
   TClient* Find(QTcpSocket* socket) const;
 
-  IRemoteInstrument& FInstrument;
+  IRemoteInstrument* FShared = nullptr;  // not owned; none with a factory
+  TInstrumentFactory FFactory;
   QTcpServer* FServer = nullptr;  // child
   std::vector<std::unique_ptr<TClient>> FClients;
   std::vector<std::unique_ptr<TClient>> FGone;  // dropped while their session ran

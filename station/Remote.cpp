@@ -10,12 +10,15 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QPointer>
+#include <QStringList>
 
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <limits>
 #include <memory>
 #include <utility>
 
@@ -72,15 +75,78 @@ bool IsListenAddress(const QString& text) {
   return HostAddress(text).has_value();
 }
 
-TRemoteService::TRemoteService(TStation& station, TThermostatSession& session, QObject* parent)
-    : QObject(parent), FStation(station), FSession(session) {
-  connect(&session, &TThermostatSession::TemperatureRead, this,
-          [this](double t) { FLastTemperature = t; });
-}
+// ---------------------------------------------------------------------------
+// One client: the session it addresses and its commands on that session
+
+namespace {
+
+class TRemoteClient final : public QObject, public IRemoteInstrument {
+ public:
+  explicit TRemoteClient(TRemoteService& service) : FService(service), FStation(service.Station()) {
+    // A request of a session that went is never answered by it: the client
+    // hears it dropped instead of waiting for ever.
+    connect(&FStation, &TStation::SessionsChanged, this, [this] { DropGone(); });
+  }
+
+  std::string ProductName() const override;
+  std::string SelectedSerial() const override;
+  std::vector<std::string> Catalog() const override;
+  TRemoteError Select(const std::string& serial) override;
+  void MeasureTemperature(TValueDone done) override;
+  double LastTemperature() const override;
+  TRemoteError WriteSetpoint(const std::string& text, TDone done) override;
+  void ReadSetpoint(TValueDone done) override;
+  void ReadProtection(TBitsDone done) override;
+  TRemoteError SetRecording(bool on) override;
+  bool Recording() const override;
+  std::size_t RecordPoints() const override;
+  std::vector<TRemotePoint> RecordData(std::size_t first, std::size_t count) const override;
+  TRemoteError SaveRecord(const std::string& path) override;
+  TRemoteError ClearRecord() override;
+  TRemoteError ProgramLoad(const std::string& path) override;
+  TRemoteError SetProgramState(TRemoteProgramState state) override;
+  TRemoteProgramState ProgramState() const override;
+  int ProgramStep() const override;
+
+ private:
+  struct TPending {
+    TThermostatSession* Session = nullptr;
+    TThermostatSession::TRequestDoneHandler Done;  // empty once told
+  };
+
+  // The session the client addresses: the one it chose while the station
+  // still has it, otherwise the first one; none without any session.
+  TThermostatSession* Session() const;
+  // Runs a command for a client: the errors it raises become the client's error.
+  TRemoteError ForClient(TThermostatSession& session, const std::function<TRemoteError()>& handler);
+  TRemoteError ChangeProgramState(TThermostatSession& session, TRemoteProgramState state);
+  // A client's file name as a path inside the folder, or why it is refused.
+  TRemoteError RemotePath(const std::string& name, bool save, QString& path) const;
+  // The session's queue has room for a client's request.
+  static bool QueueHasRoom(const TThermostatSession& session);
+  // Queues a request whose answer reaches done once, even when the session goes.
+  void Queue(TThermostatSession& session, TRequestKind kind, const std::string& text,
+             TThermostatSession::TRequestDoneHandler done);
+  void DropGone();
+
+  TRemoteService& FService;
+  TStation& FStation;
+  QPointer<TThermostatSession> FChosen;  // none: the first session
+  std::vector<std::shared_ptr<TPending>> FPending;
+};
+
+}  // namespace
+
+TRemoteService::TRemoteService(TStation& station, QObject* parent)
+    : QObject(parent), FStation(station) {}
 
 TRemoteService::~TRemoteService() {
   if (FServer)
     FServer->disconnect(this);  // dropping its clients tells nobody
+}
+
+std::unique_ptr<IRemoteInstrument> TRemoteService::NewClient() {
+  return std::make_unique<TRemoteClient>(*this);
 }
 
 void TRemoteService::Start(const std::optional<TEndpoint>& endpoint) {
@@ -95,7 +161,7 @@ void TRemoteService::Start(const std::optional<TEndpoint>& endpoint) {
     return;
   }
   const QString name = QStringLiteral("%1:%2").arg(endpoint->Host).arg(endpoint->Port);
-  FServer = std::make_unique<TRemoteServer>(*this);
+  FServer = std::make_unique<TRemoteServer>([this] { return NewClient(); });
   FServer->SetIdleTimeout(Settings.IdleSeconds * 1000);
   connect(FServer.get(), &TRemoteServer::ClientsChanged, this, [this] { emit StatusChanged(); });
   QString error;
@@ -118,11 +184,55 @@ int TRemoteService::ClientCount() const {
   return FServer ? FServer->ClientCount() : 0;
 }
 
-TRemoteError TRemoteService::ForClient(const std::function<TRemoteError()>& handler) {
+namespace {
+const TRemoteError kQueueFull{-200, "the thermostat is busy: too many requests wait"};
+const TRemoteError kNoSession{-240, "no thermostat"};
+constexpr double kNoReading = std::numeric_limits<double>::quiet_NaN();
+}  // namespace
+
+TThermostatSession* TRemoteClient::Session() const {
+  const std::vector<TThermostatSession*>& all = FStation.Sessions();
+  if (FChosen && std::find(all.begin(), all.end(), FChosen.data()) != all.end())
+    return FChosen;
+  return all.empty() ? nullptr : all.front();
+}
+
+void TRemoteClient::Queue(TThermostatSession& session, TRequestKind kind, const std::string& text,
+                          TThermostatSession::TRequestDoneHandler done) {
+  std::erase_if(FPending, [](const auto& p) { return !p->Done; });
+  auto pending = std::make_shared<TPending>(TPending{&session, std::move(done)});
+  FPending.push_back(pending);
+  // Weak: a client gone before the answer hears nothing.
+  session.QueueRequest(kind, text,
+                       [weak = std::weak_ptr<TPending>(pending)](const TRequestDone& r) {
+                         if (const auto p = weak.lock())
+                           std::exchange(p->Done, nullptr)(r);
+                       });
+}
+
+void TRemoteClient::DropGone() {
+  const std::vector<TThermostatSession*>& all = FStation.Sessions();
+  // Told in the order asked; a handler may queue more, so the list is taken first.
+  std::vector<std::shared_ptr<TPending>> gone;
+  for (const auto& p : FPending) {
+    if (p->Done && std::find(all.begin(), all.end(), p->Session) == all.end())
+      gone.push_back(p);
+  }
+  for (const auto& p : gone) {
+    TRequestDone dropped;
+    dropped.Outcome = TRequestOutcome::Dropped;
+    if (p->Done)
+      std::exchange(p->Done, nullptr)(dropped);
+  }
+}
+
+TRemoteError TRemoteClient::ForClient(TThermostatSession& session,
+                                      const std::function<TRemoteError()>& handler) {
   QStringList boxes;
-  const bool wasRunning = FSession.ProgramState() == TProgramState::Running;
+  const QPointer<TThermostatSession> guard = &session;
+  const bool wasRunning = session.ProgramState() == TProgramState::Running;
   std::function<void(const QString&)> before =
-      std::exchange(FSession.ErrorDiversion, [&boxes](const QString& text) { boxes << text; });
+      std::exchange(session.ErrorDiversion, [&boxes](const QString& text) { boxes << text; });
   TRemoteError error;
   try {
     error = handler();
@@ -131,73 +241,95 @@ TRemoteError TRemoteService::ForClient(const std::function<TRemoteError()>& hand
   } catch (...) {
     boxes << QString();
   }
-  FSession.ErrorDiversion = std::move(before);
+  if (!guard)
+    return error ? error : kNoSession;
+  session.ErrorDiversion = std::move(before);
   if (boxes.isEmpty())
     return error;
   // The front end shows what it would have said; the client learns of it in ASCII.
-  emit ClientNotice(boxes.back());
+  emit FService.ClientNotice(&session, boxes.back());
   if (error)
     return error;
-  const bool paused = wasRunning && FSession.ProgramState() == TProgramState::Paused;
+  const bool paused = wasRunning && session.ProgramState() == TProgramState::Paused;
   return {-200, paused ? "the temperature program paused; see the window's status bar"
                        : "see the window's status bar"};
 }
 
-std::string TRemoteService::ProductName() const {
-  TJvHidDevice* d = FSession.Device();
+std::string TRemoteClient::ProductName() const {
+  const TThermostatSession* s = Session();
+  TJvHidDevice* d = s ? s->Device() : nullptr;
   return d ? Printable(d->ProductName()) : std::string();
 }
 
-std::string TRemoteService::SelectedSerial() const {
-  TJvHidDevice* d = FSession.Device();
-  return d ? Printable(FSession.Serial()) : std::string();
+std::string TRemoteClient::SelectedSerial() const {
+  const TThermostatSession* s = Session();
+  return s && s->Device() ? Printable(s->Serial()) : std::string();
 }
 
-std::vector<std::string> TRemoteService::Catalog() const {
+std::vector<std::string> TRemoteClient::Catalog() const {
   std::vector<std::string> out;
   for (TJvHidDevice* d : FStation.Devices())
     out.push_back(Printable(FStation.Serial(d)));
   return out;
 }
 
-TRemoteError TRemoteService::Select(const std::string& serial) {
+TRemoteError TRemoteClient::Select(const std::string& serial) {
+  TThermostatSession* own = Session();
+  // Another session shows it, or is bound to it and waits: the client talks to
+  // that one from now on, and no session changes its thermostat.
+  for (TThermostatSession* s : FStation.Sessions()) {
+    const QString& shown = s->Device() ? s->Serial() : s->BoundSerial();
+    if (s != own && !shown.isEmpty() && Printable(shown) == serial) {
+      FChosen = s;
+      return {};
+    }
+  }
+  if (!own)
+    return kNoSession;
   for (TJvHidDevice* dev : FStation.Devices()) {
     // As the catalog names it.
     if (Printable(FStation.Serial(dev)) != serial)
       continue;
-    return ForClient([&]() -> TRemoteError {
-      // As a choice in the thermostats' menu.
-      FStation.Select(FSession, dev);
-      if (FSession.Device() != dev)
+    return ForClient(*own, [&]() -> TRemoteError {
+      // As a choice in the thermostats' menu of the client's session.
+      FStation.Select(*own, dev);
+      if (own->Device() != dev)
         return {-240, "the thermostat cannot take commands"};
+      FChosen = own;
       return {};
     });
   }
   return {-224, "no such thermostat"};
 }
 
-bool TRemoteService::QueueHasRoom() const {
-  return FSession.Requests().Requests().size() < kMaxQueued;
+bool TRemoteClient::QueueHasRoom(const TThermostatSession& session) {
+  return session.Requests().Requests().size() < TRemoteService::kMaxQueued;
 }
 
-namespace {
-const TRemoteError kQueueFull{-200, "the thermostat is busy: too many requests wait"};
-constexpr double kNoReading = std::numeric_limits<double>::quiet_NaN();
-}  // namespace
-
-void TRemoteService::MeasureTemperature(TValueDone done) {
-  if (!QueueHasRoom())
+void TRemoteClient::MeasureTemperature(TValueDone done) {
+  TThermostatSession* s = Session();
+  if (!s)
+    return done(kNoReading, kNoSession);
+  if (!QueueHasRoom(*s))
     return done(kNoReading, kQueueFull);
-  FSession.QueueRequest(rkTemperature, std::string(kTemperatureRequest),
-                        [done](const TRequestDone& r) { done(Number(r), Hardware(r)); });
+  Queue(*s, rkTemperature, std::string(kTemperatureRequest),
+        [done](const TRequestDone& r) { done(Number(r), Hardware(r)); });
 }
 
-TRemoteError TRemoteService::WriteSetpoint(const std::string& text, TDone done) {
+double TRemoteClient::LastTemperature() const {
+  const TThermostatSession* s = Session();
+  return s ? s->Temperature() : kNoReading;
+}
+
+TRemoteError TRemoteClient::WriteSetpoint(const std::string& text, TDone done) {
+  TThermostatSession* s = Session();
+  if (!s)
+    return kNoSession;
   // The window would ask whether to pause the program; a client is told instead.
-  if (FSession.ProgramState() == TProgramState::Running)
+  if (s->ProgramState() == TProgramState::Running)
     return {-221, "a temperature program is running; PROGram:STATe PAUSe first"};
   // Bound by the limits of programs, scripts and the broker; written as programs write.
-  const TSetpointLimits& limits = FSession.Limits();
+  const TSetpointLimits& limits = s->Limits();
   const TAutomatedSetpoint setpoint = CheckAutomatedSetpoint(text, limits.Min, limits.Max);
   if (setpoint.Verdict == TSetpointVerdict::NotANumber)
     return {-224, "not a setpoint"};
@@ -207,76 +339,88 @@ TRemoteError TRemoteService::WriteSetpoint(const std::string& text, TDone done) 
                   limits.Max);
     return {-222, range};
   }
-  if (!QueueHasRoom())
+  if (!QueueHasRoom(*s))
     return kQueueFull;
   const std::string request = std::string(kSetpointWritePrefix) + setpoint.Text + "\r";
   auto written = std::make_shared<TRemoteError>();
-  FSession.QueueRequest(rkSetpointWrite, request, [written](const TRequestDone& r) {
+  Queue(*s, rkSetpointWrite, request, [written](const TRequestDone& r) {
     // Status 5: the thermostat refuses a value out of its range.
     if (r.Outcome == TRequestOutcome::ErrorStatus && r.Status == 5)
       *written = {-222, "refused by the thermostat"};
     else
       *written = Hardware(r);
   });
-  FSession.QueueRequest(
-      rkSetpointRead, std::string(kSetpointReadRequest),
-      [written, done](const TRequestDone& r) { done(*written ? *written : Hardware(r)); });
+  Queue(*s, rkSetpointRead, std::string(kSetpointReadRequest),
+        [written, done](const TRequestDone& r) { done(*written ? *written : Hardware(r)); });
   return {};
 }
 
-void TRemoteService::ReadSetpoint(TValueDone done) {
-  if (!QueueHasRoom())
+void TRemoteClient::ReadSetpoint(TValueDone done) {
+  TThermostatSession* s = Session();
+  if (!s)
+    return done(kNoReading, kNoSession);
+  if (!QueueHasRoom(*s))
     return done(kNoReading, kQueueFull);
-  FSession.QueueRequest(rkSetpointRead, std::string(kSetpointReadRequest),
-                        [done](const TRequestDone& r) { done(Number(r), Hardware(r)); });
+  Queue(*s, rkSetpointRead, std::string(kSetpointReadRequest),
+        [done](const TRequestDone& r) { done(Number(r), Hardware(r)); });
 }
 
-void TRemoteService::ReadProtection(TBitsDone done) {
-  if (!QueueHasRoom())
+void TRemoteClient::ReadProtection(TBitsDone done) {
+  TThermostatSession* s = Session();
+  if (!s)
+    return done(0, kNoSession);
+  if (!QueueHasRoom(*s))
     return done(0, kQueueFull);
-  FSession.QueueRequest(rkAlarmStatus, std::string(kAlarmStatusRequest),
-                        [done](const TRequestDone& r) {
-                          int bits = 0;
-                          const std::string& v = r.Value;  // the last character is bit 0
-                          for (std::size_t b = 0; b < 31 && b < v.size(); ++b) {
-                            if (v[v.size() - 1 - b] == '1')
-                              bits |= 1 << b;
-                          }
-                          done(bits, Hardware(r));
-                        });
+  Queue(*s, rkAlarmStatus, std::string(kAlarmStatusRequest), [done](const TRequestDone& r) {
+    int bits = 0;
+    const std::string& v = r.Value;  // the last character is bit 0
+    for (std::size_t b = 0; b < 31 && b < v.size(); ++b) {
+      if (v[v.size() - 1 - b] == '1')
+        bits |= 1 << b;
+    }
+    done(bits, Hardware(r));
+  });
 }
 
-TRemoteError TRemoteService::SetRecording(bool on) {
-  if (on == FSession.Recording())
+TRemoteError TRemoteClient::SetRecording(bool on) {
+  TThermostatSession* s = Session();
+  if (!s)
+    return kNoSession;
+  if (on == s->Recording())
     return {};
-  if (on && !FSession.Device())
+  if (on && !s->Device())
     return {-221, "no thermostat selected"};
-  return ForClient([&]() -> TRemoteError {
+  return ForClient(*s, [&]() -> TRemoteError {
     if (on)
-      FSession.StartRecording();
+      s->StartRecording();
     else
-      FSession.StopRecording();
+      s->StopRecording();
     return {};
   });
 }
 
-bool TRemoteService::Recording() const {
-  return FSession.Recording();
+bool TRemoteClient::Recording() const {
+  const TThermostatSession* s = Session();
+  return s && s->Recording();
 }
 
-std::size_t TRemoteService::RecordPoints() const {
-  return FSession.Record().Count();
+std::size_t TRemoteClient::RecordPoints() const {
+  const TThermostatSession* s = Session();
+  return s ? s->Record().Count() : 0;
 }
 
-std::vector<TRemotePoint> TRemoteService::RecordData(std::size_t first, std::size_t count) const {
-  const TMeasurementRecord& r = FSession.Record();
+std::vector<TRemotePoint> TRemoteClient::RecordData(std::size_t first, std::size_t count) const {
   std::vector<TRemotePoint> out;
+  const TThermostatSession* s = Session();
+  if (!s)
+    return out;
+  const TMeasurementRecord& r = s->Record();
   for (std::size_t i = first; i < r.Count() && out.size() < count; ++i)
     out.push_back({r[i].Time * 86400.0, r[i].Value});
   return out;
 }
 
-TRemoteError TRemoteService::RemotePath(const std::string& name, bool save, QString& path) const {
+TRemoteError TRemoteClient::RemotePath(const std::string& name, bool save, QString& path) const {
   if (name.empty())
     return {-224, "empty file name"};
   const QString text = QString::fromStdString(name);
@@ -284,7 +428,8 @@ TRemoteError TRemoteService::RemotePath(const std::string& name, bool save, QStr
     return {-224, "a control character in the file name"};
   if (text.split(QLatin1Char('/')).contains(QStringLiteral("..")))
     return {-221, "'..' is not allowed in a file name"};
-  const QString folder = Settings.Folder.isEmpty() ? DefaultRemoteFolder() : Settings.Folder;
+  const QString folder =
+      FService.Settings.Folder.isEmpty() ? DefaultRemoteFolder() : FService.Settings.Folder;
   if (save && !QDir().mkpath(folder))
     return {-250, "the remote folder cannot be made"};
   // Compared as the file system resolves them: no symbolic link leads out.
@@ -316,77 +461,91 @@ TRemoteError TRemoteService::RemotePath(const std::string& name, bool save, QStr
   // Never a pipe or a device: either could block or read without end.
   if (!target.isFile())
     return {-221, "not a regular file"};
-  if (target.size() > kMaxProgramFile)
-    return {-221, "the file is larger than " + std::to_string(kMaxProgramFile) + " bytes"};
+  if (target.size() > TRemoteService::kMaxProgramFile)
+    return {-221, "the file is larger than " + std::to_string(TRemoteService::kMaxProgramFile) +
+                      " bytes"};
   path = target.canonicalFilePath();
   return {};
 }
 
-TRemoteError TRemoteService::SaveRecord(const std::string& name) {
+TRemoteError TRemoteClient::SaveRecord(const std::string& name) {
+  TThermostatSession* s = Session();
+  if (!s)
+    return kNoSession;
   QString file;
   if (const TRemoteError refused = RemotePath(name, true, file))
     return refused;
-  return ForClient([&]() -> TRemoteError {
+  return ForClient(*s, [&]() -> TRemoteError {
     // The reason is in the user's language; the client's queue stays ASCII.
-    if (!FSession.SaveRecordTo(file).isEmpty())
+    if (!s->SaveRecordTo(file).isEmpty())
       return {-250, "the file cannot be written"};
     return {};
   });
 }
 
-TRemoteError TRemoteService::ClearRecord() {
-  if (FSession.Modified())
+TRemoteError TRemoteClient::ClearRecord() {
+  TThermostatSession* s = Session();
+  if (!s)
+    return kNoSession;
+  if (s->Modified())
     return {-221, "unsaved samples"};
-  return ForClient([this]() -> TRemoteError {
-    FSession.ClearRecord();
+  return ForClient(*s, [s]() -> TRemoteError {
+    s->ClearRecord();
     return {};
   });
 }
 
 // Temperature programs: the session's own calls; their refusals go to the client.
-TRemoteError TRemoteService::ProgramLoad(const std::string& name) {
-  if (FSession.ProgramState() != TProgramState::Stopped)
+TRemoteError TRemoteClient::ProgramLoad(const std::string& name) {
+  TThermostatSession* s = Session();
+  if (!s)
+    return kNoSession;
+  if (s->ProgramState() != TProgramState::Stopped)
     return {-221, "a temperature program is running"};
   QString path;
   if (const TRemoteError refused = RemotePath(name, false, path))
     return refused;
-  return ForClient([&]() -> TRemoteError {
+  return ForClient(*s, [&]() -> TRemoteError {
     QString error;
     // The reasons are in the user's language; the client's queue stays ASCII.
-    if (!FSession.LoadProgram(path, &error))
+    if (!s->LoadProgram(path, &error))
       return {-224, "the program file cannot be loaded"};
     return {};
   });
 }
 
-TRemoteError TRemoteService::SetProgramState(TRemoteProgramState state) {
-  return ForClient([&] { return ChangeProgramState(state); });
+TRemoteError TRemoteClient::SetProgramState(TRemoteProgramState state) {
+  TThermostatSession* s = Session();
+  if (!s)
+    return kNoSession;
+  return ForClient(*s, [&] { return ChangeProgramState(*s, state); });
 }
 
-TRemoteError TRemoteService::ChangeProgramState(TRemoteProgramState state) {
+TRemoteError TRemoteClient::ChangeProgramState(TThermostatSession& s, TRemoteProgramState state) {
   switch (state) {
     case TRemoteProgramState::Running: {
-      if (FSession.ProgramState() == TProgramState::Running)
+      if (s.ProgramState() == TProgramState::Running)
         return {};
       QString error;
-      if (!FSession.RunProgram(&error))
+      if (!s.RunProgram(&error))
         return {-221, "the program cannot run (none loaded, or no thermostat)"};
       return {};
     }
     case TRemoteProgramState::Paused:
-      if (FSession.ProgramState() == TProgramState::Stopped)
+      if (s.ProgramState() == TProgramState::Stopped)
         return {-221, "no temperature program is running"};
-      FSession.PauseProgram();
+      s.PauseProgram();
       return {};
     case TRemoteProgramState::Stopped:
-      FSession.StopProgram();
+      s.StopProgram();
       return {};
   }
   return {};
 }
 
-TRemoteProgramState TRemoteService::ProgramState() const {
-  switch (FSession.ProgramState()) {
+TRemoteProgramState TRemoteClient::ProgramState() const {
+  const TThermostatSession* s = Session();
+  switch (s ? s->ProgramState() : TProgramState::Stopped) {
     case TProgramState::Running:
       return TRemoteProgramState::Running;
     case TProgramState::Paused:
@@ -397,8 +556,9 @@ TRemoteProgramState TRemoteService::ProgramState() const {
   return TRemoteProgramState::Stopped;
 }
 
-int TRemoteService::ProgramStep() const {
-  return FSession.ProgramStep();
+int TRemoteClient::ProgramStep() const {
+  const TThermostatSession* s = Session();
+  return s ? s->ProgramStep() : 0;
 }
 
 }  // namespace calorix

@@ -1,6 +1,6 @@
 #pragma once
-// The SCPI port of a session: the instrument its clients talk to and the
-// server they connect to. Every client command takes the path of the user's
+// The station's SCPI port: the instrument each client talks to (the session it
+// addresses) and the server they connect to. Every client command takes the path of the user's
 // own controls, but nothing here waits for a person: what would be an error
 // box is the client's error (and a notice for the front end).
 #include "base/Endpoint.h"
@@ -10,7 +10,6 @@
 #include <QString>
 
 #include <functional>
-#include <limits>
 #include <memory>
 #include <optional>
 
@@ -33,15 +32,19 @@ QString DefaultRemoteFolder();
 // A numeric address or "localhost": what the port may listen on.
 bool IsListenAddress(const QString& text);
 
-class TRemoteService final : public QObject, public IRemoteInstrument {
+// The station's SCPI port: one server for every session. Each client has an
+// instrument of its own that addresses one session: the first one's at first,
+// the one a SYSTem:DEVice selection names after that, the first one's again
+// when its session goes.
+class TRemoteService final : public QObject {
   Q_OBJECT
  public:
-  // Requests of all clients waiting for the thermostat, at most.
+  // Requests of all clients waiting for one session's thermostat, at most.
   static constexpr std::size_t kMaxQueued = 16;
   // Program files beyond this are refused before they are read.
   static constexpr qint64 kMaxProgramFile = 1 << 20;
 
-  TRemoteService(TStation& station, TThermostatSession& session, QObject* parent = nullptr);
+  explicit TRemoteService(TStation& station, QObject* parent = nullptr);
   ~TRemoteService() override;
 
   // Listens on endpoint, or stops with none; a failure is told on standard
@@ -53,49 +56,23 @@ class TRemoteService final : public QObject, public IRemoteInstrument {
   bool Public() const { return FPublic; }                  // not a loopback address
   const QString& Failure() const { return FFailure; }      // why the last Start did not listen
   int ClientCount() const;
+  TStation& Station() const { return FStation; }
 
-  // IRemoteInstrument
-  std::string ProductName() const override;
-  std::string SelectedSerial() const override;
-  std::vector<std::string> Catalog() const override;
-  TRemoteError Select(const std::string& serial) override;
-  void MeasureTemperature(TValueDone done) override;
-  double LastTemperature() const override { return FLastTemperature; }
-  TRemoteError WriteSetpoint(const std::string& text, TDone done) override;
-  void ReadSetpoint(TValueDone done) override;
-  void ReadProtection(TBitsDone done) override;
-  TRemoteError SetRecording(bool on) override;
-  bool Recording() const override;
-  std::size_t RecordPoints() const override;
-  std::vector<TRemotePoint> RecordData(std::size_t first, std::size_t count) const override;
-  TRemoteError SaveRecord(const std::string& path) override;
-  TRemoteError ClearRecord() override;
-  TRemoteError ProgramLoad(const std::string& path) override;
-  TRemoteError SetProgramState(TRemoteProgramState state) override;
-  TRemoteProgramState ProgramState() const override;
-  int ProgramStep() const override;
+  // A new client's instrument (the server makes one per connection).
+  std::unique_ptr<IRemoteInstrument> NewClient();
 
  signals:
   void StatusChanged();  // listening, stopped, failed, or a client came or went
-  // What a client's command would have shown a person (an error box's text).
-  void ClientNotice(const QString& text);
+  // What a client's command would have shown a person (an error box's text),
+  // with the session it concerns, for a front end that shows that session.
+  void ClientNotice(TThermostatSession* session, const QString& text);
 
  private:
-  // Runs a command for a client: the errors it raises become the client's error.
-  TRemoteError ForClient(const std::function<TRemoteError()>& handler);
-  TRemoteError ChangeProgramState(TRemoteProgramState state);
-  // A client's file name as a path inside the folder, or why it is refused.
-  TRemoteError RemotePath(const std::string& name, bool save, QString& path) const;
-  // The thermostat's queue has room for a client's request.
-  bool QueueHasRoom() const;
-
   TStation& FStation;
-  TThermostatSession& FSession;
   std::unique_ptr<TRemoteServer> FServer;
   QString FListening;
   bool FPublic = false;
   QString FFailure;
-  double FLastTemperature = std::numeric_limits<double>::quiet_NaN();
 };
 
 }  // namespace calorix
