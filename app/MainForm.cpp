@@ -4,6 +4,7 @@
 #include "app/Placement.h"
 #include "app/SettingsForm.h"
 #include "app/Windows.h"
+#include "base/Guarded.h"
 #include "base/IniFile.h"
 #include "base/Messages.h"
 #include "chart/Chart.h"
@@ -503,13 +504,8 @@ void TMainFrm::ConnectSession() {
 }
 
 void TMainFrm::Guarded(const std::function<void()>& handler) {
-  try {
-    handler();
-  } catch (const std::exception& e) {
-    ShowBox({true, QString::fromUtf8(e.what())});
-  } catch (...) {
-    ShowBox({true, QString()});
-  }
+  if (const auto escaped = RunGuarded(handler))
+    ShowBox({true, *escaped});
 }
 
 void TMainFrm::ShowBox(const TBox& box) {

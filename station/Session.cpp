@@ -1,5 +1,6 @@
 #include "station/Session.h"
 
+#include "base/Guarded.h"
 #include "base/Messages.h"
 #include "base/Timer.h"
 #include "link/Hid.h"
@@ -129,13 +130,8 @@ void TThermostatSession::RaiseError(const QString& text) {
 }
 
 void TThermostatSession::Guarded(const std::function<void()>& handler) {
-  try {
-    handler();
-  } catch (const std::exception& e) {
-    emit HandlerFailed(QString::fromUtf8(e.what()));
-  } catch (...) {
-    emit HandlerFailed(QString());
-  }
+  if (const auto escaped = RunGuarded(handler))
+    emit HandlerFailed(*escaped);
 }
 
 // ---------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 #include "station/Station.h"
 
+#include "base/Guarded.h"
 #include "base/Messages.h"
 #include "link/Hid.h"
 #include "link/RegEx.h"
@@ -16,13 +17,8 @@ constexpr char kMakerName[] = "norvik";
 TStation::TStation(std::unique_ptr<IHidPlatform> platform, QObject* parent)
     : QObject(parent), FAdapterRegEx(std::make_unique<TRegEx>(QStringLiteral("adapter"))) {
   const auto guarded = [this](const std::function<void()>& handler) {
-    try {
-      handler();
-    } catch (const std::exception& e) {
-      emit HandlerFailed(QString::fromUtf8(e.what()));
-    } catch (...) {
-      emit HandlerFailed(QString());
-    }
+    if (const auto escaped = RunGuarded(handler))
+      emit HandlerFailed(*escaped);
   };
   FController = new TJvHidDeviceController(std::move(platform), this);
   FController->setObjectName(QStringLiteral("HidController"));

@@ -12,6 +12,7 @@
 #include "station/Station.h"
 #include "tests/support/StderrCapture.h"
 #include "tests/support/TestBroker.h"
+#include "tests/support/WaitFor.h"
 
 #include <gtest/gtest.h>
 #include <QCoreApplication>
@@ -26,15 +27,7 @@ namespace calorix {
 namespace {
 
 bool WaitFor(const std::function<bool()>& cond) {
-  QElapsedTimer t;
-  t.start();
-  while (!cond()) {
-    if (t.elapsed() > 30000)
-      return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(1);
-  }
-  return true;
+  return test::WaitForEvent(cond);
 }
 
 // Another client of the lab, reading everything under the prefix.

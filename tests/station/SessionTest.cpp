@@ -10,6 +10,7 @@
 #include "record/MeasurementFile.h"
 #include "station/Session.h"
 #include "station/Station.h"
+#include "tests/support/WaitFor.h"
 
 #include <gtest/gtest.h>
 #include <QCoreApplication>
@@ -21,17 +22,8 @@
 namespace calorix {
 namespace {
 
-// Runs the event loop until cond() holds; false when it never does (a hang, not a measure).
 bool WaitFor(const std::function<bool()>& cond) {
-  QElapsedTimer t;
-  t.start();
-  while (!cond()) {
-    if (t.elapsed() > 10000)
-      return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(1);
-  }
-  return true;
+  return test::WaitForEvent(cond);
 }
 
 class SessionTest : public ::testing::Test {

@@ -8,6 +8,7 @@
 #include "record/Journal.h"
 #include "station/Session.h"
 #include "station/Station.h"
+#include "tests/support/WaitFor.h"
 
 #include <gtest/gtest.h>
 #include <QCoreApplication>
@@ -19,15 +20,7 @@ namespace calorix {
 namespace {
 
 bool WaitFor(const std::function<bool()>& cond) {
-  QElapsedTimer t;
-  t.start();
-  while (!cond()) {
-    if (t.elapsed() > 10000)
-      return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(1);
-  }
-  return true;
+  return test::WaitForEvent(cond);
 }
 
 class StationTest : public ::testing::Test {
