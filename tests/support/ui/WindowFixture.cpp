@@ -1,5 +1,7 @@
 #include "tests/support/ui/WindowFixture.h"
 
+#include "tests/support/WaitFor.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -20,15 +22,7 @@ std::shared_ptr<TSimThermostat> TWindowFixture::Plug(TSimThermostatOptions optio
 }
 
 bool TWindowFixture::WaitFor(const std::function<bool()>& cond, int timeoutMs) {
-  QElapsedTimer t;
-  t.start();
-  while (!cond()) {
-    if (t.elapsed() > timeoutMs)
-      return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(1);
-  }
-  return true;
+  return WaitForEvent(cond, timeoutMs);
 }
 
 void TWindowFixture::Settle(int ms) {
