@@ -97,8 +97,7 @@ void TProgramControl::UpdateCurves() {
   // "Авто" shows the plan and the setpoints written beside the measurement.
   if (FPlanState == TProgramState::Stopped)
     FWindow.Chart->SetRightFitGraphs({FCurves->Planned(), FCurves->Written()});
-  const double now = FWindow.FClock.Now();
-  const double key = now - FWindow.FSession->TimeBase();
+  const double key = FWindow.FSession->Elapsed();
   const double anchor = Runner().PlannedStepEnd();
   // The plan is drawn anew when the step changes or its end moved by more
   // than two seconds (a soak out of band, a wait not yet stable, a pause).
@@ -126,7 +125,7 @@ void TProgramControl::UpdateCurves() {
 void TProgramControl::ShowProgramWrite(double value) {
   if (FCurves || FWindow.Chart) {
     UpdateCurves();
-    FCurves->AddWritten(FWindow.FClock.Now() - FWindow.FSession->TimeBase(), value);
+    FCurves->AddWritten(FWindow.FSession->Elapsed(), value);
   }
 }
 

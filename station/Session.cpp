@@ -268,7 +268,7 @@ void TThermostatSession::Dispatch(TRequestKind kind, const std::string& value) {
     case rkTemperature: {
       const double t = ParseFloatValue(text, FDotFormat);
       FTemperature = t;
-      AddSample(FClock.Now() - FTimeBase, t);
+      AddSample(Elapsed(), t);
       FInside = FInBand.Update(FClock.Now(), t, FSetpoint, FReadyBand);
       emit TemperatureRead(t);
       FRunner.Temperature(t);
