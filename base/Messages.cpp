@@ -144,6 +144,14 @@ constexpr std::array kMessages{
     TEntry{1129, QT_TRANSLATE_NOOP("calorix", "Новое окно")},
     TEntry{1130, QT_TRANSLATE_NOOP("calorix", "Окно для следующего термостата")},
     TEntry{1131, QT_TRANSLATE_NOOP("calorix", "Все термостаты уже показаны")},
+    TEntry{1180, QT_TRANSLATE_NOOP("calorix", "Не удалось записать файл данных %1: %2")},
+    TEntry{1181, QT_TRANSLATE_NOOP("calorix", "Файл данных %1 снова записывается")},
+    TEntry{1182,
+           QT_TRANSLATE_NOOP("calorix", "Оборванная последняя строка файла %1 отрезана (%2 байт)")},
+    TEntry{1183, QT_TRANSLATE_NOOP("calorix", "Не удалось проверить конец файла %1: %2")},
+    TEntry{1184, QT_TRANSLATE_NOOP("calorix", "Термостат подключен, данные в %1")},
+    TEntry{1185, QT_TRANSLATE_NOOP("calorix", "Термостат отключен")},
+    TEntry{1186, QT_TRANSLATE_NOOP("calorix", "Получен сигнал %1, работа завершается")},
 };
 
 }  // namespace

@@ -728,6 +728,34 @@ Continue?</translation>
         <source>Найдена незавершенная запись термостата %4: %1 %2 за %3. Восстановить?</source>
         <translation>An unfinished record of thermostat %4 was found: %1 %2 over %3. Restore it?</translation>
     </message>
+    <message>
+        <source>Не удалось записать файл данных %1: %2</source>
+        <translation>Could not write the data file %1: %2</translation>
+    </message>
+    <message>
+        <source>Файл данных %1 снова записывается</source>
+        <translation>The data file %1 is written again</translation>
+    </message>
+    <message>
+        <source>Оборванная последняя строка файла %1 отрезана (%2 байт)</source>
+        <translation>The torn last line of file %1 was cut off (%2 bytes)</translation>
+    </message>
+    <message>
+        <source>Не удалось проверить конец файла %1: %2</source>
+        <translation>Could not check the end of file %1: %2</translation>
+    </message>
+    <message>
+        <source>Термостат подключен, данные в %1</source>
+        <translation>Thermostat connected, data in %1</translation>
+    </message>
+    <message>
+        <source>Термостат отключен</source>
+        <translation>Thermostat disconnected</translation>
+    </message>
+    <message>
+        <source>Получен сигнал %1, работа завершается</source>
+        <translation>Signal %1 received, shutting down</translation>
+    </message>
 </context>
 <context>
     <name>calorix::TMainFrm</name>
