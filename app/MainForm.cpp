@@ -14,7 +14,7 @@
 #include "link/Hid.h"
 #include "link/RegEx.h"
 #include "record/Journal.h"
-#include "station/Publisher.h"
+#include "station/Services.h"
 
 #include <qcustomplot.h>
 #include <QAction>
@@ -114,6 +114,7 @@ TMainFrm::TMainFrm(TMainFrmOptions options, QWidget* parent)
   FWindows = options.Windows;
   FBoundSerial = options.Serial;
   FFirst = options.First;
+  FServices = options.Services;
   if (options.Station) {
     FStation = options.Station;
   } else {
@@ -151,9 +152,8 @@ TMainFrm::~TMainFrm() {
   if (FWindows)
     FWindows->Forget(this);
   OverviewTable = nullptr;
-  FRemote.reset();  // its clients' commands use the window
-  delete FPublish;  // it follows the session
-  FPublish = nullptr;
+  FRemote.reset();  // it shows the services
+  FOwnServices.reset();
   // No handler of the thermostats may run into a half-destroyed window: the
   // session goes (its thermostat is free again), and an own station with it.
   FStation->disconnect(this);
@@ -583,13 +583,18 @@ void TMainFrm::FormCreate() {
     FConsole->StartUp();
     ProgramFormCreate(ini);
     LanguageFormCreate(ini);
+    if (!FServices && First()) {
+      FOwnServices = std::make_unique<TStationServices>(*FStation, FRemoteOption, FMqttOption);
+      FServices = FOwnServices.get();
+      FServices->Start(ini);
+    }
+    SetUpPublish();
+    StartRemote();
     if (!First()) {
       // A window of its own thermostat: the thermostat, when it is here already.
       FStation->Assign(*FSession);
       return;
     }
-    SetUpPublish(ini);
-    StartRemote();
     // Asked once the window is on the screen.
     QMetaObject::invokeMethod(
         this, [this] { Guarded([this] { AskRestoreJournal(); }); }, Qt::QueuedConnection);
@@ -650,17 +655,21 @@ void TMainFrm::FormClose() {
     ReportIniFailure(FIniFileName);
     return;
   }
-  // The other windows keep only their placement (their section names their thermostat).
-  if (!First())
-    return;
   TIniFile ini(FIniFileName);
+  // The port and the broker are the program's: any window's dialog may have changed them.
+  bool ok = !FServices || FServices->Save(ini);
+  // The other windows keep only their placement (their section names their thermostat).
+  if (!First()) {
+    if (!ok)
+      ReportIniFailure(FIniFileName);
+    return;
+  }
   const QString chart = QStringLiteral("Chart");
-  bool ok = ini.WriteInteger(chart, QStringLiteral("RAxis"), TrackBar->value()) &&
-            ini.WriteInteger(chart, QStringLiteral("Frame"), FWindow.FrameIndex()) &&
-            ini.WriteInteger(chart, QStringLiteral("MaxY"), MaxYToSetting(FScaleMaxY)) &&
-            ini.WriteInteger(chart, QStringLiteral("PollTime"), FPollTime) &&
-            SavePublishSettings(ini) && SaveLanguageSettings(ini);
-  SaveRemoteSettings(ini);
+  ok = ini.WriteInteger(chart, QStringLiteral("RAxis"), TrackBar->value()) &&
+       ini.WriteInteger(chart, QStringLiteral("Frame"), FWindow.FrameIndex()) &&
+       ini.WriteInteger(chart, QStringLiteral("MaxY"), MaxYToSetting(FScaleMaxY)) &&
+       ini.WriteInteger(chart, QStringLiteral("PollTime"), FPollTime) &&
+       SaveLanguageSettings(ini) && ok;
   if (!ok)
     ReportIniFailure(FIniFileName);
   ProgramFormClose(ini);

@@ -60,7 +60,7 @@ class TRecordJournal;
 class TProgramControl;
 class TRemoteWindow;
 class TIniFile;
-class TSessionPublisher;
+class TStationServices;
 class TWindows;
 
 // What the window is given from outside; tests pass their own.
@@ -83,9 +83,12 @@ struct TMainFrmOptions {
   TWindows* Windows = nullptr;
   // The thermostat the window is for; empty: the first one found.
   QString Serial;
-  // The first window keeps the settings, the SCPI port and the broker; the
-  // others keep only their placement, per serial.
+  // The first window keeps the settings; the others keep only their
+  // placement, per serial.
   bool First = true;
+  // The program's SCPI port and broker, shown by every window; none: the
+  // first window makes its own from Remote and Mqtt.
+  TStationServices* Services = nullptr;
 };
 
 class TMainFrm : public QMainWindow {
@@ -172,10 +175,9 @@ class TMainFrm : public QMainWindow {
   }
 
   // --- Publishing to an MQTT broker (MainFormPublish.cpp)
-  void SetUpPublish(const TIniFile& ini);
+  void SetUpPublish();  // the connection's state in the status bar
   void AddPublishSettings(TSettingsFrm* form);
-  bool SavePublishSettings(TIniFile& ini);  // false: a write failed
-  QLabel* MqttPanel = nullptr;              // the broker connection, in the status bar
+  QLabel* MqttPanel = nullptr;  // the broker connection, in the status bar
   void ShowPublishState(const QString& text);
 
   // --- Measurement file, printing and the clipboard
@@ -210,9 +212,8 @@ class TMainFrm : public QMainWindow {
   TLanguage LanguageSetting() const { return FLanguage; }
   void AddLanguageSettings(TSettingsFrm* form);
   // --- Remote control (app/MainFormRemote.cpp)
-  void StartRemote();  // from FormCreate: the settings file and the command line
+  void StartRemote();  // from FormCreate: the port's panel in the status bar
   void AddRemoteSettings(TSettingsFrm* form);
-  void SaveRemoteSettings(TIniFile& ini);
   bool Recording() const { return FSession->Recording(); }
   const TMeasurementRecord& Record() const { return FSession->Record(); }
   TValuesModel* ValuesModel() const { return FValues; }
@@ -406,14 +407,15 @@ class TMainFrm : public QMainWindow {
   bool FUserView = false;     // the time axis was zoomed or panned by mouse
   bool FKeepJournal = false;  // a save wanted at close did not happen
   int FPollTime = 1000;
-  std::optional<TEndpoint> FMqttOption;   // --mqtt for this run
-  TSessionPublisher* FPublish = nullptr;  // owned by the window as its child
+  std::optional<TEndpoint> FMqttOption;  // --mqtt for this run, for services of its own
   TFormatSettings FLocalFormat;
   TProgramControl* FProgram = nullptr;       // owned by the window
   TLanguage FLanguage = TLanguage::Russian;  // as the next start will load it
   bool FLanguageInFile = false;              // the settings file names one: kept up to date
-  std::optional<TEndpoint> FRemoteOption;    // --remote for this run
-  std::unique_ptr<TRemoteWindow> FRemote;    // last: gone before anything it uses
+  std::optional<TEndpoint> FRemoteOption;    // --remote for this run, for services of its own
+  TStationServices* FServices = nullptr;     // the program's, or FOwnServices
+  std::unique_ptr<TStationServices> FOwnServices;
+  std::unique_ptr<TRemoteWindow> FRemote;  // last: gone before anything it uses
 };
 
 // The program's one main window, set by the program entry.

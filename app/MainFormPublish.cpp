@@ -1,12 +1,11 @@
-// The window's side of publishing to an MQTT broker: the section "MQTT" of the
-// settings file and its group in the settings dialog, and the connection's
-// state in the status bar. The publishing itself is the station's (station/):
+// The window's side of publishing to an MQTT broker: its group in the settings
+// dialog and the connection's state in the status bar. The publishing itself
+// and its section of the settings file are the program's (station/Services.h):
 // one connection for every session.
 #include "app/MainForm.h"
 #include "app/SettingsForm.h"
-#include "base/IniFile.h"
 #include "base/Messages.h"
-#include "station/Publisher.h"
+#include "station/Services.h"
 
 #include <QCheckBox>
 #include <QFormLayout>
@@ -18,11 +17,12 @@
 
 namespace calorix {
 
-void TMainFrm::SetUpPublish(const TIniFile& ini) {
-  delete FPublish;
-  FPublish = new TSessionPublisher(*FStation, ReadPublishConfig(ini), FMqttOption, this);
-  connect(FPublish, &TSessionPublisher::StateChanged, this, &TMainFrm::ShowPublishState);
-  ShowPublishState(FPublish->State());
+void TMainFrm::SetUpPublish() {
+  TSessionPublisher* publisher = FServices ? FServices->Publisher() : nullptr;
+  if (!publisher)
+    return;
+  connect(publisher, &TSessionPublisher::StateChanged, this, &TMainFrm::ShowPublishState);
+  ShowPublishState(publisher->State());
 }
 
 void TMainFrm::ShowPublishState(const QString& text) {
@@ -37,14 +37,6 @@ void TMainFrm::ShowPublishState(const QString& text) {
   MqttPanel->setText(text);
   MqttPanel->setAccessibleName(text);
   MqttPanel->setVisible(!text.isEmpty());
-}
-
-bool TMainFrm::SavePublishSettings(TIniFile& ini) {
-  // Written only once the dialog changed them: a file without the section
-  // stays without it.
-  if (!FPublish || !FPublish->Dirty())
-    return true;
-  return WritePublishConfig(ini, FPublish->Stored());
 }
 
 void TMainFrm::AddPublishSettings(TSettingsFrm* form) {
@@ -107,7 +99,8 @@ void TMainFrm::AddPublishSettings(TSettingsFrm* form) {
   TSettingsSection section;
   section.Widget = box;
   section.Load = [=, this] {
-    const TPublishConfig c = FPublish ? FPublish->Effective() : TPublishConfig{};
+    const TSessionPublisher* publisher = FServices ? FServices->Publisher() : nullptr;
+    const TPublishConfig c = publisher ? publisher->Effective() : TPublishConfig{};
     enabled->setChecked(c.Enabled);
     host->setText(c.Host);
     port->setValue(c.Port);
@@ -128,8 +121,8 @@ void TMainFrm::AddPublishSettings(TSettingsFrm* form) {
     return QString();
   };
   section.Apply = [=, this] {
-    if (FPublish)
-      FPublish->Apply(read());
+    if (TSessionPublisher* publisher = FServices ? FServices->Publisher() : nullptr)
+      publisher->Apply(read());
   };
   form->AddSection(std::move(section));
 }

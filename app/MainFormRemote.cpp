@@ -4,9 +4,9 @@
 
 #include "app/MainForm.h"
 #include "app/SettingsForm.h"
-#include "base/IniFile.h"
 #include "base/Messages.h"
 #include "remote/RemoteServer.h"
+#include "station/Services.h"
 
 #include <QCheckBox>
 #include <QFormLayout>
@@ -16,30 +16,21 @@
 #include <QStatusBar>
 
 namespace calorix {
-namespace {
 
-const QString kSection = QStringLiteral("Remote");
-
-}  // namespace
-
-TRemoteWindow::TRemoteWindow(TMainFrm& window)
-    : QObject(&window),
-      FWindow(window),
-      FService(std::make_unique<TRemoteService>(*window.Station())),
-      Settings(FService->Settings) {
-  connect(FService.get(), &TRemoteService::StatusChanged, this, [this] { ShowStatus(); });
+TRemoteWindow::TRemoteWindow(TMainFrm& window, TRemoteService& service)
+    : QObject(&window), FWindow(window), FService(service), Settings(service.Settings) {
+  connect(&FService, &TRemoteService::StatusChanged, this, [this] { ShowStatus(); });
   // What a client's command would have shown in a box is shown where it stays
   // in view, by the window of the session it concerns.
-  connect(FService.get(), &TRemoteService::ClientNotice, this,
+  connect(&FService, &TRemoteService::ClientNotice, this,
           [this](TThermostatSession* session, const QString& text) {
             if (session == FWindow.Session())
               FWindow.SetStatusText(1, text);
           });
+  ShowStatus();
 }
 
-TRemoteWindow::~TRemoteWindow() {
-  FService->disconnect(this);  // dropping its clients tells nobody
-}
+TRemoteWindow::~TRemoteWindow() = default;
 
 void TRemoteWindow::ShowStatus() {
   if (!FPanel) {
@@ -47,7 +38,7 @@ void TRemoteWindow::ShowStatus() {
     FPanel->setObjectName(QStringLiteral("RemotePanel"));
     FWindow.statusBar()->addPermanentWidget(FPanel);
   }
-  const TRemoteService& s = *FService;
+  const TRemoteService& s = FService;
   if (!s.Server()) {
     // A failure to listen stays in view; stopped, the panel goes.
     FPanel->setText(s.Failure());
@@ -62,39 +53,8 @@ void TRemoteWindow::ShowStatus() {
 // The window's part
 
 void TMainFrm::StartRemote() {
-  if (!FRemote)
-    FRemote = std::make_unique<TRemoteWindow>(*this);
-  TIniFile ini(FIniFileName);
-  TRemoteSettings& s = FRemote->Settings;
-  s.Enabled = ini.ReadBool(kSection, QStringLiteral("Enabled"), false);
-  s.Address = ini.ReadString(kSection, QStringLiteral("Address"), QStringLiteral("127.0.0.1"));
-  s.Port = ini.ReadInteger(kSection, QStringLiteral("Port"), kDefaultRemotePort);
-  s.Folder = ini.ReadString(kSection, QStringLiteral("Folder"), QString()).trimmed();
-  const int idle = ini.ReadInteger(kSection, QStringLiteral("IdleTimeout"), 600);
-  // Negative or beyond a day: the default.
-  s.IdleSeconds = idle >= 0 && idle <= 86400 ? idle : 600;
-  std::optional<TEndpoint> endpoint = FRemoteOption;
-  if (!endpoint && s.Enabled) {
-    // A port outside 1..65535 in the file means the default one.
-    const int port = s.Port >= 1 && s.Port <= 65535 ? s.Port : kDefaultRemotePort;
-    endpoint = TEndpoint{s.Address.trimmed(), std::uint16_t(port)};
-  }
-  FRemote->Start(endpoint);
-}
-
-void TMainFrm::SaveRemoteSettings(TIniFile& ini) {
-  if (!FRemote)
-    return;
-  const TRemoteSettings& s = FRemote->Settings;
-  // The defaults are not written into a file that never had the section.
-  const TRemoteSettings def;
-  if (s.Enabled == def.Enabled && s.Address == def.Address && s.Port == def.Port &&
-      ini.ReadString(kSection, QStringLiteral("Enabled"), QString()).isEmpty())
-    return;
-  if (!ini.WriteBool(kSection, QStringLiteral("Enabled"), s.Enabled) ||
-      !ini.WriteString(kSection, QStringLiteral("Address"), s.Address) ||
-      !ini.WriteInteger(kSection, QStringLiteral("Port"), s.Port))
-    ReportIniFailure(FIniFileName);
+  if (!FRemote && FServices)
+    FRemote = std::make_unique<TRemoteWindow>(*this, FServices->Remote());
 }
 
 void TMainFrm::AddRemoteSettings(TSettingsFrm* form) {
@@ -113,11 +73,12 @@ void TMainFrm::AddRemoteSettings(TSettingsFrm* form) {
   TSettingsSection section;
   section.Widget = box;
   section.Load = [this, enabled, address, port] {
-    if (!FRemote)
+    if (!FServices)
       return;
-    enabled->setChecked(FRemote->Settings.Enabled);
-    address->setText(FRemote->Settings.Address);
-    port->setText(QString::number(FRemote->Settings.Port));
+    const TRemoteSettings& s = FServices->Remote().Settings;
+    enabled->setChecked(s.Enabled);
+    address->setText(s.Address);
+    port->setText(QString::number(s.Port));
   };
   section.Check = [enabled, address, port]() -> QString {
     if (!enabled->isChecked())
@@ -131,23 +92,15 @@ void TMainFrm::AddRemoteSettings(TSettingsFrm* form) {
     return {};
   };
   section.Apply = [this, enabled, address, port] {
-    if (!FRemote)
+    if (!FServices)
       return;
-    TRemoteSettings s;
+    TRemoteSettings s = FServices->Remote().Settings;
     s.Enabled = enabled->isChecked();
     s.Address = address->text().trimmed();
     bool ok = false;
     const int p = port->text().trimmed().toInt(&ok);
     s.Port = ok && p >= 1 && p <= 65535 ? p : kDefaultRemotePort;
-    const bool changed = s.Enabled != FRemote->Settings.Enabled ||
-                         s.Address != FRemote->Settings.Address || s.Port != FRemote->Settings.Port;
-    FRemote->Settings = s;
-    if (!changed)
-      return;
-    // The dialog's choice now replaces the command line's for this run.
-    FRemoteOption.reset();
-    FRemote->Start(s.Enabled ? std::optional<TEndpoint>(TEndpoint{s.Address, std::uint16_t(s.Port)})
-                             : std::nullopt);
+    FServices->ApplyRemote(s);
   };
   form->AddSection(std::move(section));
 }

@@ -1,13 +1,12 @@
 #pragma once
-// The window's side of remote control: the station's SCPI port, its status-bar
-// panel and its settings.
+// The window's side of remote control: the program's SCPI port as the window's
+// status bar shows it, and its settings.
 #include "base/Endpoint.h"
 #include "station/Remote.h"
 
 #include <QObject>
 #include <QString>
 
-#include <memory>
 #include <optional>
 
 class QLabel;
@@ -22,19 +21,19 @@ class TRemoteWindow final : public QObject {
  public:
   static constexpr std::size_t kMaxQueued = TRemoteService::kMaxQueued;
 
-  explicit TRemoteWindow(TMainFrm& window);
+  TRemoteWindow(TMainFrm& window, TRemoteService& service);
   ~TRemoteWindow() override;
 
   // Listens on endpoint, or stops with none; failures go to the status bar and stderr.
-  void Start(const std::optional<TEndpoint>& endpoint) { FService->Start(endpoint); }
-  TRemoteServer* Server() const { return FService->Server(); }  // none when not listening
-  TRemoteService& Service() const { return *FService; }
+  void Start(const std::optional<TEndpoint>& endpoint) { FService.Start(endpoint); }
+  TRemoteServer* Server() const { return FService.Server(); }  // none when not listening
+  TRemoteService& Service() const { return FService; }
 
  private:
   void ShowStatus();
 
   TMainFrm& FWindow;
-  std::unique_ptr<TRemoteService> FService;
+  TRemoteService& FService;  // the program's, shown by every window
   QLabel* FPanel = nullptr;  // in the window's status bar
 
  public:

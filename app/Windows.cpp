@@ -1,6 +1,7 @@
 #include "app/Windows.h"
 
 #include "app/SettingsForm.h"
+#include "base/IniFile.h"
 #include "link/Hid.h"
 
 #include <QGuiApplication>
@@ -16,18 +17,21 @@ TWindows::TWindows(TWindowsOptions options, std::unique_ptr<IHidPlatform> platfo
       FStation(std::make_unique<TStation>(std::move(platform))) {}
 
 TWindows::~TWindows() {
-  // The windows go before the station their sessions stand on.
+  // The windows go before the services and the station their sessions stand on.
   while (!FWindows.empty())
     delete FWindows.front().data();  // it forgets itself
+  FServices.reset();
 }
 
 void TWindows::Start() {
+  FServices = std::make_unique<TStationServices>(*FStation, FOptions.Remote, FOptions.Mqtt);
+  FServices->Start(TIniFile(FOptions.IniFileName));
   if (FOptions.Thermostats.isEmpty()) {
     Create(QString())->show();
     return;
   }
-  // The first named thermostat takes the first window's part (settings, port,
-  // broker); every named one waits in a window of its own.
+  // The first named thermostat takes the first window's part (the settings);
+  // every named one waits in a window of its own.
   for (const QString& serial : FOptions.Thermostats) {
     if (!WindowOf(FStation->SessionFor(serial)))
       Create(serial)->show();
@@ -46,10 +50,7 @@ TMainFrm* TWindows::Create(const QString& serial) {
   const bool first = List().empty();
   options.First = first;
   options.Serial = serial;
-  if (first) {
-    options.Remote = FOptions.Remote;
-    options.Mqtt = FOptions.Mqtt;
-  }
+  options.Services = FServices.get();
   auto* window = new TMainFrm(std::move(options));
   window->setAttribute(Qt::WA_DeleteOnClose);
   if (!first) {

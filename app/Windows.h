@@ -1,10 +1,12 @@
 #pragma once
 // The program's windows: one per thermostat session, all over one station.
 // The first window is the program of one window as it always was (it keeps
-// the settings, the SCPI port and the broker); others are opened for one
+// the settings); the SCPI port and the broker are the program's, shown by
+// every window, and stay while any window is open. Others are opened for one
 // thermostat each ("Открыть в новом окне", Ctrl+N, the overview, the command
 // line), beside the others, and remember their placement per serial.
 #include "app/MainForm.h"
+#include "station/Services.h"
 
 #include <QObject>
 #include <QPointer>
@@ -47,6 +49,7 @@ class TWindows final : public QObject {
   int Number(const TMainFrm* window) const;
   std::vector<TMainFrm*> List() const;
   TStation& Station() { return *FStation; }
+  TStationServices* Services() const { return FServices.get(); }  // from Start
   static void BringUp(TMainFrm* window);
   // A window going: from its destructor, before anything of it is gone.
   void Forget(TMainFrm* window);
@@ -60,6 +63,7 @@ class TWindows final : public QObject {
 
   TWindowsOptions FOptions;
   std::unique_ptr<TStation> FStation;
+  std::unique_ptr<TStationServices> FServices;  // gone before the station
   std::vector<QPointer<TMainFrm>> FWindows;
 };
 

@@ -10,14 +10,17 @@
 #include "link/SimHidPlatform.h"
 #include "link/SimThermostat.h"
 #include "record/Journal.h"
+#include "remote/RemoteServer.h"
 #include "tests/support/ui/ScriptedPrompts.h"
 #include "tests/support/ui/WindowFixture.h"
 
 #include <QAction>
 #include <QDir>
+#include <QLabel>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -40,7 +43,8 @@ struct TProgramFixture {
 
   // folder: the settings file and the state of an earlier run; empty: a new one.
   explicit TProgramFixture(const QStringList& serials, const QStringList& thermostats = {},
-                           const QString& folder = {}) {
+                           const QString& folder = {},
+                           std::optional<TEndpoint> remote = std::nullopt) {
     TTimer::SetManualMode(true);
     auto sim = std::make_unique<TSimHidPlatform>(std::shared_ptr<IClock>(&Clock, [](IClock*) {}));
     Sim = sim.get();
@@ -57,6 +61,7 @@ struct TProgramFixture {
     options.IniFileName = base.filePath(QStringLiteral("Calorix.ini"));
     options.JournalFolder = base.filePath(QStringLiteral("state"));
     options.Thermostats = thermostats;
+    options.Remote = remote;
     Windows = std::make_unique<TWindows>(std::move(options), std::move(sim));
     Windows->Start();
   }
@@ -169,6 +174,32 @@ class TestWindows : public QObject {
     first->NewWindowAction->trigger();
     QCOMPARE(f.Windows->List().size(), std::size_t(2));
     QVERIFY(f.Idle(f.At(1)));
+  }
+
+  // The SCPI port is the program's: closing the first window leaves it
+  // listening for the others, shown in their status bars, and a client then
+  // addresses the thermostat of the window that is left.
+  void thePortStaysWhileAnyWindowIsOpen() {
+    TProgramFixture f({"SIM0001", "SIM0002"}, {"SIM0001", "SIM0002"}, {},
+                      TEndpoint{QStringLiteral("127.0.0.1"), 0});
+    QVERIFY(f.Idle(f.At(0)) && f.Idle(f.At(1)));
+    TRemoteServer* server = f.Windows->Services()->Remote().Server();
+    QVERIFY(server);
+    QPointer<TMainFrm> first = f.At(0);
+    first->close();
+    QVERIFY(WaitFor([&] {
+      QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+      return first.isNull();
+    }));
+    QCOMPARE(f.Windows->Services()->Remote().Server(), server);
+    auto* panel = f.At(0)->findChild<QLabel*>(QStringLiteral("RemotePanel"));
+    QVERIFY(panel && !panel->isHidden());
+    QCOMPARE(panel->text(), LoadStr(1070).arg(QStringLiteral("127.0.0.1:0")).arg(0));
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, server->Port());
+    client.write("SYST:DEV?\n");
+    QVERIFY(WaitFor([&] { return client.canReadLine(); }));
+    QCOMPARE(client.readLine(), QByteArray("\"SIM0002\"\n"));
   }
 
   // A run that ended without closing left the record of a thermostat's own
