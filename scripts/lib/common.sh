@@ -39,5 +39,9 @@ configure_and_build() {
       -DCMAKE_C_COMPILER_LAUNCHER=ccache)
     cmake -S "$ROOT" -B "$dir" -G Ninja "${launcher[@]}" "$@" >&2
   fi
+  # A header new to a folder (globbed) is not seen by moc in a build folder
+  # made before it came: the moc steps look again each time (they rewrite
+  # nothing that did not change).
+  find "$dir" -path '*_autogen/timestamp' -delete
   cmake --build "$dir" --parallel "$(nproc)" >&2
 }
