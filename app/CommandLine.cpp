@@ -128,9 +128,21 @@ TCommandLineResult ParseCommandLine(const QStringList& args) {
   const QCommandLineOption thermostat(
       QStringLiteral("thermostat"),
       QStringLiteral("Open a window for each thermostat named (serial numbers, comma-separated); "
-                     "each waits for its thermostat and takes it again when it comes back."),
+                     "each waits for its thermostat and takes it again when it comes back. "
+                     "With --headless: record and serve these thermostats only."),
       QStringLiteral("serials"));
-  for (const auto* o : {&help, &version, &simulate, &emulator, &remote, &mqtt, &thermostat})
+  const QCommandLineOption headless(
+      QStringLiteral("headless"),
+      QStringLiteral("Run without a window and without a display (a service): record every "
+                     "thermostat found to its data file, serve SCPI clients and the broker, log "
+                     "to standard error; SIGTERM or SIGINT end it."));
+  const QCommandLineOption config(
+      QStringLiteral("config"),
+      QStringLiteral("With --headless: the settings file to read (never written); section "
+                     "[Headless] keys DataFolder and Thermostats."),
+      QStringLiteral("file"));
+  for (const auto* o :
+       {&help, &version, &simulate, &emulator, &remote, &mqtt, &thermostat, &headless, &config})
     parser.addOption(*o);
 
   const QString name = QStringLiteral("calorix");
@@ -156,7 +168,8 @@ TCommandLineResult ParseCommandLine(const QStringList& args) {
             .replace(QStringLiteral("--hid-emulator <path>"),
                      QStringLiteral("--hid-emulator=<path>"))
             .replace(QStringLiteral("--mqtt <"), QStringLiteral("--mqtt=<"))
-            .replace(QStringLiteral("--thermostat <"), QStringLiteral("--thermostat=<"));
+            .replace(QStringLiteral("--thermostat <"), QStringLiteral("--thermostat=<"))
+            .replace(QStringLiteral("--config <"), QStringLiteral("--config=<"));
     return r;
   }
   if (parser.isSet(version)) {
@@ -164,9 +177,17 @@ TCommandLineResult ParseCommandLine(const QStringList& args) {
     r.Output = QStringLiteral("calorix " CALORIX_VERSION "\n");
     return r;
   }
-  for (const auto* o : {&simulate, &emulator, &remote, &mqtt, &thermostat}) {
+  for (const auto* o : {&simulate, &emulator, &remote, &mqtt, &thermostat, &config}) {
     if (parser.values(*o).size() > 1)
       return fail(QStringLiteral("--%1 is given more than once").arg(o->names()[0]));
+  }
+  r.Options.Headless = parser.isSet(headless);
+  if (parser.isSet(config)) {
+    if (!r.Options.Headless)
+      return fail(QStringLiteral("--config can only be used with --headless"));
+    if (parser.value(config).isEmpty())
+      return fail(QStringLiteral("--config needs the path of a settings file"));
+    r.Options.Config = parser.value(config);
   }
   if (parser.isSet(simulate) && parser.isSet(emulator))
     return fail(QStringLiteral("--simulate and --hid-emulator cannot be used together"));

@@ -17,7 +17,9 @@ struct TCommandLine {
   std::optional<QString> HidEmulator;  // the device emulator's socket path
   std::optional<TEndpoint> Remote;     // the SCPI server's address
   std::optional<TEndpoint> Mqtt;       // the MQTT broker
-  QStringList Thermostats;             // a window for each of these serials
+  QStringList Thermostats;             // a window for each of these serials (headless: these only)
+  bool Headless = false;               // no window, no display: the service
+  std::optional<QString> Config;       // the settings file the headless program reads
 };
 
 struct TCommandLineResult {

@@ -11,8 +11,11 @@
 #include "link/HidEmulator.h"
 #include "link/HidLinux.h"
 #include "link/SimHidPlatform.h"
+#include "service/Headless.h"
+#include "service/Service.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QMessageBox>
 
 #include <cstdio>
@@ -47,11 +50,14 @@ class TApplication final : public QApplication {
 std::unique_ptr<calorix::IHidPlatform> MakePlatform(const calorix::TCommandLine& line,
                                                     std::shared_ptr<calorix::IClock> clock) {
   if (line.HidEmulator) {
-    // Shown by the first window (the program's own status line).
-    return calorix::MakeEmulatorPlatform(*line.HidEmulator, [](const QString& status) {
-      if (calorix::MainFrm)
-        calorix::MainFrm->SetStatusText(1, status);
-    });
+    // Shown by the first window (the program's own status line), or logged.
+    return calorix::MakeEmulatorPlatform(
+        *line.HidEmulator, [headless = line.Headless](const QString& status) {
+          if (headless)
+            std::fprintf(stderr, "%s\n", status.toUtf8().constData());
+          else if (calorix::MainFrm)
+            calorix::MainFrm->SetStatusText(1, status);
+        });
   }
   if (line.Simulate)
     return calorix::MakeSimulatedPlatform(*line.Simulate, nullptr, clock);
@@ -71,6 +77,29 @@ int main(int argc, char** argv) {
     std::fputs(line.Output.toLocal8Bit().constData(), stdout);
     std::fputs(line.Error.toLocal8Bit().constData(), stderr);
     return line.ExitCode;
+  }
+  if (line.Options.Headless) {
+    // No window and no display: a core application loads no platform plugin.
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Calorix"));
+    try {
+      const QString ini = line.Options.Config.value_or(calorix::IniFileName());
+      const calorix::TTranslations translations(calorix::ReadLanguage(calorix::TIniFile(ini)));
+      auto clock = std::make_shared<calorix::TSteadyClock>();
+      calorix::THeadlessOptions options;
+      options.Clock = clock.get();
+      options.IniFileName = ini;
+      options.Remote = line.Options.Remote;
+      options.Mqtt = line.Options.Mqtt;
+      options.Thermostats = line.Options.Thermostats;
+      calorix::THeadless headless(std::move(options), MakePlatform(line.Options, clock));
+      return calorix::RunHeadless(headless);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "calorix: %s\n", e.what());
+    } catch (...) {
+      std::fprintf(stderr, "calorix: unexpected exception\n");
+    }
+    return 1;
   }
   TApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Calorix"));

@@ -3,7 +3,8 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-svg-dev libqcustomplot-dev
-  libpcre2-dev libudev-dev libmosquitto-dev qt6-tools-dev qt6-l10n-tools qt6-translations-l10n)
+  libpcre2-dev libudev-dev libmosquitto-dev libsystemd-dev qt6-tools-dev qt6-l10n-tools
+  qt6-translations-l10n)
 # The end-to-end session test also needs a window manager, xprop, and the
 # accessibility bus with its Python client to read the window's widgets.
 TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth xdotool libx11-dev python3

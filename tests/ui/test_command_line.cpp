@@ -86,6 +86,12 @@ class TestCommandLine : public QObject {
                                   << "--thermostat" << none;
     QTest::newRow("no serial") << QStringList{"--thermostat="} << 2 << ""
                                << "--thermostat" << none;
+    QTest::newRow("help lists config") << QStringList{"--help"} << 0 << "--config=<file>"
+                                       << "" << none;
+    QTest::newRow("headless") << QStringList{"--headless", "--config=/etc/c.ini"} << -1 << ""
+                              << "" << none + "|headless:/etc/c.ini";
+    QTest::newRow("config without headless") << QStringList{"--config=/etc/c.ini"} << 2 << ""
+                                             << "--headless" << none;
   }
 
   void arguments() {
@@ -109,7 +115,8 @@ class TestCommandLine : public QObject {
         QStringList{r.Options.Simulate.value_or("-"), r.Options.HidEmulator.value_or("-"),
                     endpoint(r.Options.Remote), endpoint(r.Options.Mqtt)}
             .join('|') +
-        (r.Options.Thermostats.isEmpty() ? QString() : '|' + r.Options.Thermostats.join(','));
+        (r.Options.Thermostats.isEmpty() ? QString() : '|' + r.Options.Thermostats.join(',')) +
+        (r.Options.Headless ? "|headless:" + r.Options.Config.value_or("-") : QString());
     QCOMPARE(taken, values);
   }
 

@@ -1,0 +1,198 @@
+// The headless front end on the manual clock with simulated thermostats: no
+// widgets, no display. Every thermostat (or the ones named) gets a session and
+// a data file of its own; the files follow the recording and the thermostat.
+#include "base/Clock.h"
+#include "base/Timer.h"
+#include "link/SimHidPlatform.h"
+#include "link/SimThermostat.h"
+#include "record/DataFile.h"
+#include "record/MeasurementFile.h"
+#include "service/Headless.h"
+#include "station/Session.h"
+#include "station/Station.h"
+#include "tests/support/WaitFor.h"
+
+#include <gtest/gtest.h>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QTemporaryDir>
+
+namespace calorix {
+namespace {
+
+class HeadlessTest : public ::testing::Test {
+ protected:
+  HeadlessTest() { TTimer::SetManualMode(true); }
+  ~HeadlessTest() override {
+    Headless.reset();
+    TTimer::SetManualMode(false);
+  }
+
+  std::shared_ptr<TSimThermostat> Plug(const char* serial) {
+    TSimThermostatOptions bath;
+    bath.Serial = serial;
+    bath.Setpoint = bath.Temperature = 20.0;  // every reading is 20.00
+    bath.Noise = 0.0;
+    return Sim->Plug(bath);
+  }
+  // Starts the program with this settings file text ("%1": the data folder).
+  void Start(const QString& ini, const QStringList& named = {}) {
+    IniText = ini.arg(Dir.filePath(QStringLiteral("data"))).toUtf8();
+    QFile f(Dir.filePath(QStringLiteral("calorix.ini")));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(IniText);
+    f.close();
+    auto sim = std::make_unique<TSimHidPlatform>(std::shared_ptr<IClock>(&Clock, [](IClock*) {}));
+    Sim = sim.get();
+    First = Plug("SN-1");
+    Second = Plug("SN-2");
+    THeadlessOptions o;
+    o.Clock = &Clock;
+    o.IniFileName = f.fileName();
+    o.Thermostats = named;
+    o.UtcNow = [] { return QDateTime(QDate(2026, 12, 9), QTime(10, 0), Qt::UTC); };
+    o.Log = [this](const QString& line) { Log << line; };
+    Headless = std::make_unique<THeadless>(std::move(o), std::move(sim));
+    bool ready = false;
+    QObject::connect(Headless.get(), &THeadless::Ready, [&ready] { ready = true; });
+    Headless->Start();
+    ASSERT_TRUE(test::WaitForEvent([&] { return ready; }));
+  }
+  TThermostatSession* Session(const char* serial) const {
+    return Headless->Station().SessionFor(QString::fromLatin1(serial));
+  }
+  bool Idle() {
+    return test::WaitForEvent([&] {
+      for (TThermostatSession* s : Headless->Sessions()) {
+        if (!s->Device() || !s->Requests().Requests().empty())
+          return false;
+      }
+      return true;
+    });
+  }
+  bool Poll() {
+    Clock.AdvanceSeconds(1);
+    for (TThermostatSession* s : Headless->Sessions())
+      s->PollTimer()->Fire();
+    return Idle();
+  }
+  // The samples of a data file, read back as "Открыть" reads it.
+  std::vector<TFileSample> Samples(const QString& path) const {
+    const TFormatSettings local = TFormatSettings::FromLocale(QLocale::system());
+    const TMeasurementFileResult r =
+        ReadMeasurementFile(path, local, local.WithDecimal('.'), local.WithDecimal(','));
+    EXPECT_TRUE(r.Ok) << r.Error.toStdString();
+    EXPECT_EQ(r.SkippedLines, 0);
+    return r.Samples;
+  }
+  QString File(const char* serial, const char* suffix = "") const {
+    return Dir.filePath(QStringLiteral("data/%1/%1_20261209-100000%2.csv")
+                            .arg(QLatin1String(serial), QLatin1String(suffix)));
+  }
+
+  QTemporaryDir Dir;
+  TManualClock Clock;
+  TSimHidPlatform* Sim = nullptr;
+  std::shared_ptr<TSimThermostat> First, Second;
+  std::unique_ptr<THeadless> Headless;
+  QStringList Log;
+  QByteArray IniText;
+};
+
+TEST_F(HeadlessTest, RunsWithoutAnyGuiApplication) {
+  EXPECT_FALSE(QCoreApplication::instance()->inherits("QGuiApplication"));
+}
+
+// Every thermostat found, one that arrives later too, or the ones named only.
+TEST_F(HeadlessTest, TakesTheThermostatsItIsToldOf) {
+  const struct {
+    const char* Ini;
+    QStringList Named;
+    QStringList Expected;  // serials with a session once SN-3 has arrived
+  } cases[] = {
+      {"[Headless]\nDataFolder=%1\n", {}, {"SN-1", "SN-2", "SN-3"}},
+      {"[Headless]\nDataFolder=%1\nThermostats= SN-3, SN-2\n", {}, {"SN-3", "SN-2"}},
+      {"[Headless]\nDataFolder=%1\nThermostats=SN-2\n", {"SN-1"}, {"SN-1"}},  // the option wins
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Ini);
+    Start(QString::fromLatin1(c.Ini), c.Named);
+    Plug("SN-3");
+    ASSERT_TRUE(test::WaitForEvent([&] { return Headless->Station().Devices().size() == 3; }));
+    ASSERT_TRUE(Idle());
+    QStringList serials;
+    for (TThermostatSession* s : Headless->Sessions()) {
+      serials << s->BoundSerial();
+      EXPECT_TRUE(s->Recording());
+    }
+    EXPECT_EQ(serials, c.Expected);
+    Headless.reset();
+  }
+}
+
+TEST_F(HeadlessTest, RecordsEachThermostatToItsFileAndNeverWritesTheSettings) {
+  Start(QStringLiteral("[Headless]\nDataFolder=%1\n"));
+  ASSERT_TRUE(Idle());
+  for (int i = 0; i < 2; ++i)
+    ASSERT_TRUE(Poll());
+  EXPECT_FALSE(QFile::exists(File("SN-1")));  // not before the period ends
+  for (TThermostatSession* s : Headless->Sessions())
+    Headless->DataFileOf(s)->Timer()->Fire();
+  for (const char* serial : {"SN-1", "SN-2"}) {
+    SCOPED_TRACE(serial);
+    const auto samples = Samples(File(serial));
+    ASSERT_EQ(samples.size(), 3u);  // the reading at attach, then two polls
+    EXPECT_DOUBLE_EQ(samples[2].Time * 86400, 2.0);
+    EXPECT_DOUBLE_EQ(samples[2].Value, 20.0);
+    // One line: found, and where its data goes.
+    const QStringList lines = Log.filter(QStringLiteral("%1: ").arg(QLatin1String(serial)));
+    ASSERT_EQ(lines.size(), 1) << Log.join('\n').toStdString();
+    EXPECT_TRUE(lines[0].startsWith(QLatin1String(serial)));
+    EXPECT_TRUE(lines[0].endsWith(QDir::toNativeSeparators(QFileInfo(File(serial)).path())));
+  }
+  ASSERT_TRUE(Poll());
+  Headless->Stop();  // every file finished without waiting for the period
+  EXPECT_EQ(Samples(File("SN-2")).size(), 4u);
+  QFile ini(Dir.filePath(QStringLiteral("calorix.ini")));
+  ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+  EXPECT_EQ(ini.readAll(), IniText);
+}
+
+// RECord:STATe OFF finishes the file, ON begins a new one; a thermostat that
+// goes away and comes back goes on in its file, the times without a gap.
+TEST_F(HeadlessTest, FollowsTheRecordingAndTheThermostat) {
+  Start(QStringLiteral("[Headless]\nDataFolder=%1\n"));
+  ASSERT_TRUE(Idle());
+  TThermostatSession* s = Session("SN-1");
+  ASSERT_TRUE(Poll());
+  Sim->Unplug(First);
+  ASSERT_TRUE(test::WaitForEvent([&] { return !s->Device(); }));
+  EXPECT_FALSE(s->Recording());
+  Clock.AdvanceSeconds(60);
+  First = Plug("SN-1");
+  ASSERT_TRUE(Idle());
+  EXPECT_EQ(Session("SN-1"), s);
+  EXPECT_TRUE(s->Recording());
+  ASSERT_TRUE(Poll());
+
+  s->StopRecording();                           // what RECord:STATe OFF does
+  EXPECT_EQ(Samples(File("SN-1")).size(), 4u);  // finished: on the disk now
+  ASSERT_TRUE(Poll());
+  s->StartRecording();  // ON
+  ASSERT_TRUE(Poll());
+  Headless->Stop();
+  const auto before = Samples(File("SN-1"));
+  const auto after = Samples(File("SN-1", "-2"));  // the same second of the wall clock
+  ASSERT_EQ(before.size(), 4u);
+  ASSERT_EQ(after.size(), 1u);
+  // The record's times: no gap for the minute away, nor for the pause.
+  EXPECT_DOUBLE_EQ(before[3].Time * 86400, 2.0);
+  EXPECT_DOUBLE_EQ(after[0].Time * 86400, 3.0);
+  EXPECT_EQ(Samples(File("SN-2")).size(), 5u);  // the other went on all along
+}
+
+}  // namespace
+}  // namespace calorix
