@@ -71,7 +71,7 @@ void TMainFrm::OpenActionExecute() {
     return;
   }
 
-  FSession->OpenRecord(file.Samples);
+  FSession->OpenRecord(file.Samples, *path);
 }
 
 void TMainFrm::ShowLoadedRecord() {

@@ -69,7 +69,7 @@ QString WriteSidecar(const QString& measurementPath, const TRunMeta& meta) {
   return SaveFileBytes(SidecarPath(measurementPath), SidecarJson(meta));
 }
 
-TSidecarRead ReadSidecar(const QString& measurementPath, const QByteArray& measurementBytes) {
+TSidecarRead ReadSidecar(const QString& measurementPath) {
   TSidecarRead r;
   const QString path = SidecarPath(measurementPath);
   QFile file(path);
@@ -130,7 +130,7 @@ TSidecarRead ReadSidecar(const QString& measurementPath, const QByteArray& measu
     m.Events.push_back(*e);
   }
   r.State = TSidecarRead::TState::Ok;
-  r.ChecksumMatches = m.CsvSha256.isEmpty() || m.CsvSha256 == Sha256Hex(measurementBytes);
+  r.ChecksumMatches = m.CsvSha256.isEmpty() || m.CsvSha256 == FileSha256(measurementPath);
   return r;
 }
 

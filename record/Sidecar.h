@@ -56,7 +56,7 @@ struct TSidecarRead {
 };
 
 // Reads the sidecar of measurementPath and checks the measurement file's bytes
-// (the same bytes the caller read) against its checksum.
-TSidecarRead ReadSidecar(const QString& measurementPath, const QByteArray& measurementBytes);
+// on the disk against its checksum.
+TSidecarRead ReadSidecar(const QString& measurementPath);
 
 }  // namespace calorix

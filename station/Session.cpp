@@ -52,6 +52,8 @@ TThermostatSession::TThermostatSession(TSessionOptions options, QObject* parent)
       FJournalOwner(options.JournalOwner),
       FRunner(*this, *options.Clock) {
   FBoundSerial = options.Serial;
+  FUtcBaseMs = QDateTime::currentMSecsSinceEpoch();
+  FUtcBaseReading = FClock.Now();
   FLocalFormat = TFormatSettings::FromLocale(QLocale::system());
   FDotFormat = FLocalFormat.WithDecimal('.');
   FCommaFormat = FLocalFormat.WithDecimal(',');
@@ -159,6 +161,12 @@ void TThermostatSession::Attach(TJvHidDevice* dev, bool adapter, const QString& 
   FInBand.Reset();
   FInside.reset();
   emit Attached();
+  {
+    const TActing system(*this, source::kSystem);
+    FLoggedProtection = 0;
+    LogEvent(TEventKind::ThermostatSelected, LoadStr(1200).arg(serial),
+             {{QStringLiteral("serial"), serial}});
+  }
   FRunner.DeviceGone();
   FAdapterFraming = adapter;
   if (FAdapterFraming)
@@ -172,6 +180,11 @@ void TThermostatSession::Attach(TJvHidDevice* dev, bool adapter, const QString& 
 void TThermostatSession::Detach() {
   if (!FDevice)
     return;
+  {
+    const TActing system(*this, source::kSystem);
+    LogEvent(TEventKind::ThermostatRemoved, LoadStr(1201).arg(FSerial),
+             {{QStringLiteral("serial"), FSerial}});
+  }
   FDevice = nullptr;
   FSerial.clear();
   FSwitchedOff = false;
@@ -254,6 +267,10 @@ void TThermostatSession::ConsoleAnswer(const std::string& line) {
 }
 
 void TThermostatSession::SwitchedOff() {
+  if (!FSwitchedOff) {
+    const TActing system(*this, source::kSystem);
+    LogEvent(TEventKind::ThermostatOff, LoadStr(1202));
+  }
   FSwitchedOff = true;
   emit ThermostatSwitchedOff();
   FRunner.SwitchedOff();
@@ -293,6 +310,7 @@ void TThermostatSession::Dispatch(TRequestKind kind, const std::string& value) {
           flags |= 1 << bit;
       }
       FProtection = flags;
+      LogProtection(flags);
       emit ProtectionRead(flags);
       FRunner.Protection(flags, ProtectionText(flags));
       break;
@@ -351,12 +369,14 @@ void TThermostatSession::StartRecording() {
   FRecording = true;
   // Continuing a record leaves no gap for the pause.
   FTimeBase = FClock.Now() - RecordLength();
+  LogEvent(TEventKind::RecordingStarted, LoadStr(1204));
   emit RecordingChanged(true);
 }
 
 void TThermostatSession::StopRecording() {
   if (!FRecording)
     return;
+  LogEvent(TEventKind::RecordingStopped, LoadStr(1205));
   FRecording = false;
   if (FJournal)
     FJournal->WriteSoon();  // on the writer thread: Stop does not wait for the disk
@@ -371,6 +391,9 @@ void TThermostatSession::ResetRecord() {
 
 void TThermostatSession::ClearRecord() {
   ResetRecord();
+  // A new record keeps a log of its own.
+  FEvents.clear();
+  LogEvent(TEventKind::RecordCleared, LoadStr(1206));
   FModified = false;
   if (FJournal) {
     FJournal->Reset(std::vector<TSample>{});
@@ -386,17 +409,30 @@ QString TThermostatSession::SaveRecordTo(const QString& path) {
     samples.push_back({s.Time, s.Value});
   }
   // Written to a temporary file and swapped in: a failed save leaves the old file whole.
-  const QString error = SaveFileBytes(path, FormatMeasurementFile(samples, FLocalFormat));
+  const QByteArray bytes = FormatMeasurementFile(samples, FLocalFormat);
+  const QString error = SaveFileBytes(path, bytes);
   if (!error.isEmpty())
     return error;
+  LogEvent(TEventKind::RecordSaved, LoadStr(1207).arg(path), {{QStringLiteral("file"), path}});
+  // The metadata after the file it describes: a sidecar never names bytes not on the disk.
+  TRunMeta meta = RunMeta();
+  meta.CsvSha256 = Sha256Hex(bytes);
+  const QString metaError = WriteSidecar(path, meta);
+  if (!metaError.isEmpty())
+    emit StatusMessage(metaError);
   FModified = false;
   if (FJournal)
     FJournal->MarkSaved();
   return {};
 }
 
-void TThermostatSession::OpenRecord(const std::vector<TFileSample>& samples) {
+void TThermostatSession::OpenRecord(const std::vector<TFileSample>& samples, const QString& path) {
   LoadRecord(samples);
+  FEvents.clear();
+  if (!path.isEmpty()) {
+    ReadSidecarOf(path);
+    LogEvent(TEventKind::RecordOpened, LoadStr(1208).arg(path), {{QStringLiteral("file"), path}});
+  }
   FModified = false;
   if (FJournal) {
     FJournal->Reset(*FRecord);
@@ -450,6 +486,7 @@ bool TThermostatSession::RestoreJournal(const QString& path) {
   }
   StopRecording();
   LoadRecord(restored.Samples);
+  LogEvent(TEventKind::RecordRestored, LoadStr(1209).arg(path), {{QStringLiteral("file"), path}});
   FModified = true;
   // Our own journal holds the record on disk before the old one goes; if
   // it cannot, the old one stays for the next start.

@@ -8,7 +8,9 @@
 #include "link/RequestQueue.h"
 #include "program/Program.h"
 #include "program/Runner.h"
+#include "record/Events.h"
 #include "record/Record.h"
+#include "record/Sidecar.h"
 #include "record/TimeInBand.h"
 
 #include <QObject>
@@ -145,8 +147,9 @@ class TThermostatSession : public QObject, private TRequestQueueHost, private IP
   void ClearRecord();
   // Writes the record to path; the error text, empty when written. The record is saved.
   QString SaveRecordTo(const QString& path);
-  // The record becomes an opened file's samples, saved as they are.
-  void OpenRecord(const std::vector<TFileSample>& samples);
+  // The record becomes an opened file's samples, saved as they are; with the
+  // file's path, its metadata file brings back its events.
+  void OpenRecord(const std::vector<TFileSample>& samples, const QString& path = {});
   // Offers to restore the records left by a program that did not close
   // normally: each naming its thermostat into that thermostat's session (see
   // ISessionQuestions::SessionFor), the first of the others into this one.
@@ -197,6 +200,32 @@ class TThermostatSession : public QObject, private TRequestQueueHost, private IP
 
   IClock& Clock() const { return FClock; }
 
+  // --- The event log (SessionEvents.cpp): what happened to the thermostat,
+  // kept with the record (a cleared record starts a new log, an opened file
+  // brings back its own).
+  const std::vector<TEvent>& Events() const { return FEvents; }
+  // Logs an event now, caused by who acts on the session (see TActing).
+  void LogEvent(TEventKind kind, const QString& text, QJsonObject values = {});
+  // The wall clock now (UTC, ms): it follows the session's clock from a
+  // reading of the system's taken when the session was made.
+  qint64 UtcMs() const;
+  // Tests: the wall clock at the clock's reading now.
+  void SetUtcBase(qint64 utcMs);
+  // The metadata of the record as the file beside a measurement file keeps it.
+  TRunMeta RunMeta() const;
+  // Who acts on the session while one of these lives; the user otherwise.
+  class TActing {
+   public:
+    TActing(TThermostatSession& session, QString source);
+    ~TActing();
+    TActing(const TActing&) = delete;
+    TActing& operator=(const TActing&) = delete;
+
+   private:
+    TThermostatSession& FSession;
+    QString FPrevious;
+  };
+
  signals:
   void Attached();                     // a thermostat is attached now (Device())
   void Detached();                     // none is
@@ -222,8 +251,11 @@ class TThermostatSession : public QObject, private TRequestQueueHost, private IP
   void ProgramStarting();  // a program passed its checks and starts now
   // A program writes this setpoint now (before the request is queued).
   void ProgramWriting(double value);
+  void EventLogged(const TEvent& event);  // appended to Events()
 
  private:
+  void LogProtection(int bits);
+  void ReadSidecarOf(const QString& path);
   template <class TSamples>
   void LoadRecord(const TSamples& samples) {
     ResetRecord();
@@ -296,6 +328,12 @@ class TThermostatSession : public QObject, private TRequestQueueHost, private IP
   std::unique_ptr<QFile> FNote;     // the note written last, holding its lock
   int FNotedStep = -1;
   TProgramState FNotedState = TProgramState::Stopped;
+
+  std::vector<TEvent> FEvents;
+  QString FActing;        // the source of what happens now; empty: the user
+  qint64 FUtcBaseMs = 0;  // the wall clock at FUtcBaseReading
+  double FUtcBaseReading = 0.0;
+  int FLoggedProtection = 0;  // the protection status last logged
 };
 
 // The journal owner of a session bound to serial: the process id and the

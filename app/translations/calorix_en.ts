@@ -756,6 +756,50 @@ Continue?</translation>
         <source>Получен сигнал %1, работа завершается</source>
         <translation>Signal %1 received, shutting down</translation>
     </message>
+    <message>
+        <source>Термостат %1 выбран</source>
+        <translation>Thermostat %1 selected</translation>
+    </message>
+    <message>
+        <source>Термостат %1 отключен</source>
+        <translation>Thermostat %1 removed</translation>
+    </message>
+    <message>
+        <source>Защита: %1</source>
+        <translation>Protection: %1</translation>
+    </message>
+    <message>
+        <source>Запись начата</source>
+        <translation>Recording started</translation>
+    </message>
+    <message>
+        <source>Запись остановлена</source>
+        <translation>Recording stopped</translation>
+    </message>
+    <message>
+        <source>Запись очищена</source>
+        <translation>Record cleared</translation>
+    </message>
+    <message>
+        <source>Запись сохранена в файл %1</source>
+        <translation>Record saved to file %1</translation>
+    </message>
+    <message>
+        <source>Открыт файл %1</source>
+        <translation>File %1 opened</translation>
+    </message>
+    <message>
+        <source>Запись восстановлена из журнала %1</source>
+        <translation>Record restored from journal %1</translation>
+    </message>
+    <message>
+        <source>Файл изменен после записи: контрольная сумма не совпадает</source>
+        <translation>The file was changed after it was written: the checksum does not match</translation>
+    </message>
+    <message>
+        <source>Файл метаданных не прочитан: %1</source>
+        <translation>The metadata file was not read: %1</translation>
+    </message>
 </context>
 <context>
     <name>calorix::TMainFrm</name>

@@ -77,7 +77,7 @@ TEST_F(SidecarFiles, RoundTripAndAChangedFileCaught) {
   ASSERT_TRUE(QFile::exists(QDir(Dir.path()).filePath(QStringLiteral("run.meta.json"))));
   EXPECT_EQ(FileSha256(Csv), meta.CsvSha256);
 
-  const TSidecarRead read = ReadSidecar(Csv, Bytes);
+  const TSidecarRead read = ReadSidecar(Csv);
   ASSERT_EQ(read.State, TSidecarRead::TState::Ok) << read.Error.toStdString();
   EXPECT_TRUE(read.ChecksumMatches);
   const TRunMeta& m = read.Meta;
@@ -94,18 +94,20 @@ TEST_F(SidecarFiles, RoundTripAndAChangedFileCaught) {
   // One byte changed since: the file still reads, the checksum says so.
   QByteArray changed = Bytes;
   changed[12] = '1';
-  EXPECT_FALSE(ReadSidecar(Csv, changed).ChecksumMatches);
+  WriteFile(Csv, changed);
+  EXPECT_FALSE(ReadSidecar(Csv).ChecksumMatches);
   // A sidecar written while the file is not finished carries no checksum.
   TRunMeta open = meta;
   open.CsvSha256.clear();
   ASSERT_EQ(WriteSidecar(Csv, open), QString());
-  const TSidecarRead unfinished = ReadSidecar(Csv, changed);
+  const TSidecarRead unfinished = ReadSidecar(Csv);
   EXPECT_EQ(unfinished.State, TSidecarRead::TState::Ok);
   EXPECT_TRUE(unfinished.ChecksumMatches);
 }
 
 TEST_F(SidecarFiles, DamagedOrForeignSidecarsAreReportedNotUsed) {
-  EXPECT_EQ(ReadSidecar(Csv, Bytes).State, TSidecarRead::TState::None);
+  WriteFile(Csv, Bytes);
+  EXPECT_EQ(ReadSidecar(Csv).State, TSidecarRead::TState::None);
   const QByteArray good = SidecarJson(Meta(Bytes));
   const struct {
     const char* Name;
@@ -124,7 +126,7 @@ TEST_F(SidecarFiles, DamagedOrForeignSidecarsAreReportedNotUsed) {
   for (const auto& c : cases) {
     ASSERT_NE(c.Json, good) << c.Name;
     WriteFile(SidecarPath(Csv), c.Json);
-    const TSidecarRead read = ReadSidecar(Csv, Bytes);
+    const TSidecarRead read = ReadSidecar(Csv);
     EXPECT_EQ(read.State, TSidecarRead::TState::Damaged) << c.Name;
     EXPECT_FALSE(read.Error.isEmpty()) << c.Name;
   }

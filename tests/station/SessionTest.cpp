@@ -180,5 +180,101 @@ TEST_F(SessionTest, RunsAProgramToItsEnd) {
   EXPECT_DOUBLE_EQ(Thermostat->Setpoint(), 25.0);  // the end setpoint
 }
 
+// The event log: what the session did, who caused it, with the wall clock and
+// the record's elapsed time; saved beside the measurement file with the run's
+// metadata, brought back when the file is opened, and a file changed since
+// told by its checksum.
+TEST_F(SessionTest, LogsWhatHappensAndKeepsItBesideTheFile) {
+  constexpr qint64 kBase = 1'796'000'000'000;  // the wall clock when the test starts
+  Session->SetUtcBase(kBase);
+  ASSERT_TRUE(Idle());
+  Clock.AdvanceSeconds(1);
+  Session->StartRecording();
+  ASSERT_TRUE(Poll());
+  Thermostat->SetAlarm("000001");  // overheating
+  ASSERT_TRUE(Poll());
+  {
+    const TThermostatSession::TActing client(*Session,
+                                             source::Remote(QStringLiteral("127.0.0.1:5000")));
+    Session->StopRecording();
+  }
+  const QString path = Dir.filePath(QStringLiteral("run.csv"));
+  ASSERT_EQ(Session->SaveRecordTo(path), QString());
+
+  const struct {
+    TEventKind Kind;
+    QString Source;
+    qint64 UtcMs;
+    std::optional<double> ElapsedSeconds;
+  } expected[] = {
+      {TEventKind::ThermostatSelected, source::kSystem, kBase, std::nullopt},
+      {TEventKind::RecordingStarted, source::kUser, kBase + 1000, 0.0},
+      {TEventKind::ProtectionChanged, source::kSystem, kBase + 3000, 2.0},
+      {TEventKind::RecordingStopped, QStringLiteral("remote 127.0.0.1:5000"), kBase + 3000, 2.0},
+      {TEventKind::RecordSaved, source::kUser, kBase + 3000, std::nullopt},
+  };
+  const std::vector<TEvent>& events = Session->Events();
+  ASSERT_EQ(events.size(), std::size(expected));
+  for (std::size_t i = 0; i < events.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(events[i].Kind, expected[i].Kind);
+    EXPECT_EQ(events[i].Source, expected[i].Source);
+    EXPECT_EQ(events[i].UtcMs, expected[i].UtcMs);
+    EXPECT_EQ(events[i].Serial, QStringLiteral("SN-1"));
+    ASSERT_EQ(events[i].Elapsed.has_value(), expected[i].ElapsedSeconds.has_value());
+    if (events[i].Elapsed) {
+      EXPECT_NEAR(*events[i].Elapsed * 86400.0, *expected[i].ElapsedSeconds, 1e-6);
+    }
+  }
+  EXPECT_EQ(events[2].Values.value(QStringLiteral("new")).toInt(), 1);
+  EXPECT_EQ(events[4].Values.value(QStringLiteral("file")).toString(), path);
+
+  // The sidecar: the thermostat, the first sample's wall clock, every event,
+  // and the checksum of the file's bytes.
+  const TSidecarRead read = ReadSidecar(path);
+  ASSERT_EQ(read.State, TSidecarRead::TState::Ok) << read.Error.toStdString();
+  EXPECT_TRUE(read.ChecksumMatches);
+  EXPECT_EQ(read.Meta.Serial, QStringLiteral("SN-1"));
+  EXPECT_EQ(read.Meta.StartUtcMs, kBase + 2000);  // the first sample, a poll after the start
+  EXPECT_EQ(read.Meta.Samples, 2);
+  EXPECT_EQ(read.Meta.PollMs, 1000);
+  EXPECT_EQ(read.Meta.Events.size(), events.size());
+
+  // Opened again: the file's events come back, and the opening is logged.
+  const std::vector<TEvent> saved = events;
+  Session->ClearRecord();
+  EXPECT_EQ(Session->Events().size(), 1u);  // the new record's own log: cleared
+  const TFormatSettings local = TFormatSettings::FromLocale(QLocale::system());
+  auto open = [&] {
+    const TMeasurementFileResult file =
+        ReadMeasurementFile(path, local, local.WithDecimal('.'), local.WithDecimal(','));
+    ASSERT_TRUE(file.Ok);
+    Session->OpenRecord(file.Samples, path);
+  };
+  open();
+  ASSERT_EQ(Session->Events().size(), saved.size() + 1);
+  // As the file keeps them: elapsed times to the millisecond.
+  for (std::size_t i = 0; i < saved.size(); ++i)
+    EXPECT_EQ(EventToJson(Session->Events()[i]), EventToJson(saved[i])) << i;
+  EXPECT_EQ(Session->Events().back().Kind, TEventKind::RecordOpened);
+
+  // A value changed since it was written: the file opens, the log and the status say so.
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+  QByteArray bytes = file.readAll();
+  bytes.replace("20", "21");
+  file.seek(0);
+  file.write(bytes);
+  file.close();
+  QSignalSpy status(Session, &TThermostatSession::StatusMessage);
+  open();
+  EXPECT_EQ(Session->Record().Count(), 2u);
+  ASSERT_EQ(status.count(), 1);
+  EXPECT_EQ(status.at(0).at(0).toString(), LoadStr(1210));
+  const auto changed = std::find_if(Session->Events().begin(), Session->Events().end(),
+                                    [](const TEvent& e) { return e.Text == LoadStr(1210); });
+  EXPECT_NE(changed, Session->Events().end());
+}
+
 }  // namespace
 }  // namespace calorix
