@@ -202,8 +202,12 @@ void THeadless::Stop() {
   for (const auto& e : FEntries)
     TakeSamples(*e);
   FStopped = true;
-  for (const auto& e : FEntries)
+  for (const auto& e : FEntries) {
     e->File->Finish();
+    // Samples the disk never took (a folder still refused, a full disk) go now: said so.
+    if (const std::size_t waiting = e->File->Waiting())
+      Log(e->Session->BoundSerial(), LoadStr(1187).arg(waiting).arg(e->File->Error()));
+  }
   // The clients are closed and the broker hears this client is offline.
   FServices.reset();
 }

@@ -800,6 +800,10 @@ Continue?</translation>
         <source>Файл метаданных не прочитан: %1</source>
         <translation>The metadata file was not read: %1</translation>
     </message>
+    <message>
+        <source>Не записано в файл данных измерений: %1 (%2)</source>
+        <translation>Samples not written to the data file: %1 (%2)</translation>
+    </message>
 </context>
 <context>
     <name>calorix::TMainFrm</name>

@@ -2,6 +2,7 @@
 // widgets, no display. Every thermostat (or the ones named) gets a session and
 // a data file of its own; the files follow the recording and the thermostat.
 #include "base/Clock.h"
+#include "base/Messages.h"
 #include "base/Timer.h"
 #include "link/SimHidPlatform.h"
 #include "link/SimThermostat.h"
@@ -192,6 +193,29 @@ TEST_F(HeadlessTest, FollowsTheRecordingAndTheThermostat) {
   EXPECT_DOUBLE_EQ(before[3].Time * 86400, 2.0);
   EXPECT_DOUBLE_EQ(after[0].Time * 86400, 3.0);
   EXPECT_EQ(Samples(File("SN-2")).size(), 5u);  // the other went on all along
+}
+
+// A data folder that cannot be made (its parent is a regular file): one line
+// per thermostat, polling and recording go on, and the end says what was lost.
+TEST_F(HeadlessTest, AFolderThatCannotBeWrittenIsSaidOnceAndPollingGoesOn) {
+  QFile blocker(Dir.filePath(QStringLiteral("data")));
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  Start(QStringLiteral("[Headless]\nDataFolder=%1/sub\n"));
+  ASSERT_TRUE(Idle());
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(Poll());
+    for (TThermostatSession* s : Headless->Sessions())
+      Headless->DataFileOf(s)->Timer()->Fire();
+  }
+  const QString refused = LoadStr(1180).section(QLatin1Char(' '), 0, 2);  // its first words
+  EXPECT_EQ(Log.filter(QStringLiteral("SN-1: ") + refused).size(), 1)
+      << Log.join('\n').toStdString();
+  EXPECT_EQ(Log.filter(QStringLiteral("SN-2: ") + refused).size(), 1);
+  EXPECT_EQ(Session("SN-1")->Record().Count(), 3u);  // polled and recorded all along
+  EXPECT_TRUE(Headless->DataFileOf(Session("SN-1"))->Failed());
+  Headless->Stop();
+  EXPECT_EQ(Log.filter(LoadStr(1187).arg(3).section(QLatin1Char('('), 0, 0)).size(), 2);
 }
 
 }  // namespace
