@@ -50,7 +50,8 @@ TThermostatSession::TThermostatSession(TSessionOptions options, QObject* parent)
       FRecord(std::make_shared<TMeasurementRecord>()),
       FJournalFolder(options.JournalFolder),
       FJournalOwner(options.JournalOwner),
-      FRunner(*this, *options.Clock) {
+      FRunner(*this, *options.Clock),
+      FAlarms(*options.Clock) {
   FBoundSerial = options.Serial;
   FUtcBaseMs = QDateTime::currentMSecsSinceEpoch();
   FUtcBaseReading = FClock.Now();
@@ -168,6 +169,9 @@ void TThermostatSession::Attach(TJvHidDevice* dev, bool adapter, const QString& 
              {{QStringLiteral("serial"), serial}});
   }
   FRunner.DeviceGone();
+  FAlarms.SetSettings(FAlarmConfig.For(serial));
+  FAlarms.Attached();
+  AlarmsFed();
   FAdapterFraming = adapter;
   if (FAdapterFraming)
     WriteReport(AdapterSetupReport(FReportLength));
@@ -197,6 +201,8 @@ void TThermostatSession::Detach() {
   FPollTimer->SetEnabled(false);
   // Requests left for the removed thermostat would hold back the next one's.
   FRequests.DeviceGone();
+  FAlarms.Detached();
+  AlarmsFed();
 }
 
 void TThermostatSession::WriteReport(const TBytes& report) {
@@ -236,6 +242,8 @@ void TThermostatSession::WriteRequest(const std::string& text) {
 
 void TThermostatSession::PollTick() {
   FRequests.PollTick(FPollTimer->Enabled());
+  FAlarms.Tick();
+  AlarmsFed();
 }
 
 void TThermostatSession::TimeoutTick() {
@@ -248,6 +256,7 @@ void TThermostatSession::InputReport(const std::uint8_t* data, std::size_t size)
 
 void TThermostatSession::SetPollTime(int ms) {
   FPollTimer->SetInterval(std::max(ms, 1000));
+  FAlarms.SetPollSeconds(FPollTimer->Interval() / 1000.0);
 }
 
 void TThermostatSession::StartTimeout() {
@@ -274,6 +283,25 @@ void TThermostatSession::SwitchedOff() {
   FSwitchedOff = true;
   emit ThermostatSwitchedOff();
   FRunner.SwitchedOff();
+  FAlarms.SwitchedOff();
+  AlarmsFed();
+}
+
+void TThermostatSession::AcknowledgeAlarms() {
+  FAlarms.Acknowledge();
+  AlarmsFed();
+}
+
+void TThermostatSession::SetAlarmConfig(const TAlarmConfig& config) {
+  FAlarmConfig = config;
+  FAlarms.SetSettings(FAlarmConfig.For(FDevice ? FSerial : FBoundSerial));
+}
+
+void TThermostatSession::AlarmsFed() {
+  if (!FAlarms.Changed())
+    return;
+  FAlarmChanges = FAlarms.TakeChanges();
+  emit AlarmsChanged();
 }
 
 // ---------------------------------------------------------------------------
@@ -287,7 +315,9 @@ void TThermostatSession::Dispatch(TRequestKind kind, const std::string& value) {
       FTemperature = t;
       AddSample(Elapsed(), t);
       FInside = FInBand.Update(FClock.Now(), t, FSetpoint, FReadyBand);
+      FAlarms.Temperature(t);
       emit TemperatureRead(t);
+      AlarmsFed();
       FRunner.Temperature(t);
       if (FRunner.State() != TProgramState::Stopped)
         ProgramChanged();
@@ -297,6 +327,8 @@ void TThermostatSession::Dispatch(TRequestKind kind, const std::string& value) {
       FSetpoint = ParseFloatValue(text, FDotFormat);
       emit SetpointRead(FSetpoint);
       FRunner.SetpointInForce(FSetpoint);
+      FAlarms.Setpoint(FSetpoint);
+      AlarmsFed();
       break;
     case rkReadyBand:
       FReadyBand = ParseFloatValue(text, FDotFormat);
@@ -313,6 +345,8 @@ void TThermostatSession::Dispatch(TRequestKind kind, const std::string& value) {
       LogProtection(flags);
       emit ProtectionRead(flags);
       FRunner.Protection(flags, ProtectionText(flags));
+      FAlarms.Protection(flags);
+      AlarmsFed();
       break;
     }
     case rkSetpointWrite:  // a successful write shows nothing; the read-back does

@@ -12,6 +12,7 @@
 #include "record/Record.h"
 #include "record/Sidecar.h"
 #include "record/TimeInBand.h"
+#include "station/Alarms.h"
 
 #include <QObject>
 #include <QString>
@@ -226,6 +227,15 @@ class TThermostatSession : public QObject, private TRequestQueueHost, private IP
     QString FPrevious;
   };
 
+  // --- Alarms (station/Alarms.h): watched on every reading, never written to the thermostat
+  const TAlarmWatch& Alarms() const { return FAlarms; }
+  TAlarmWatch& Alarms() { return FAlarms; }
+  void AcknowledgeAlarms();
+  // The settings of every thermostat; the attached one's apply.
+  void SetAlarmConfig(const TAlarmConfig& config);
+  // What the last AlarmsChanged raised, acknowledged and cleared.
+  const std::vector<TAlarmChange>& AlarmChanges() const { return FAlarmChanges; }
+
  signals:
   void Attached();                     // a thermostat is attached now (Device())
   void Detached();                     // none is
@@ -253,9 +263,13 @@ class TThermostatSession : public QObject, private TRequestQueueHost, private IP
   void ProgramWriting(double value);
   void EventLogged(const TEvent& event);  // appended to Events()
 
+  // The list of alarms changed (AlarmChanges() says how).
+  void AlarmsChanged();
+
  private:
   void LogProtection(int bits);
   void ReadSidecarOf(const QString& path);
+  void AlarmsFed();  // tells of what the last input changed
   template <class TSamples>
   void LoadRecord(const TSamples& samples) {
     ResetRecord();
@@ -334,6 +348,10 @@ class TThermostatSession : public QObject, private TRequestQueueHost, private IP
   qint64 FUtcBaseMs = 0;  // the wall clock at FUtcBaseReading
   double FUtcBaseReading = 0.0;
   int FLoggedProtection = 0;  // the protection status last logged
+
+  TAlarmConfig FAlarmConfig;
+  TAlarmWatch FAlarms;
+  std::vector<TAlarmChange> FAlarmChanges;
 };
 
 // The journal owner of a session bound to serial: the process id and the

@@ -56,8 +56,15 @@ bool TStation::IsAdapterDevice(TJvHidDevice* device) const {
   return FAdapterRegEx && FAdapterRegEx->IsMatch(device->ProductName());
 }
 
+void TStation::SetAlarmConfig(const TAlarmConfig& config) {
+  FAlarmConfig = config;
+  for (TThermostatSession* session : FSessions)
+    session->SetAlarmConfig(config);
+}
+
 void TStation::AddSession(TThermostatSession* session) {
   FSessions.push_back(session);
+  session->SetAlarmConfig(FAlarmConfig);
   // A session that goes (its window closed) frees its thermostat by itself.
   connect(session, &QObject::destroyed, this, [this, session] {
     FSessions.erase(std::remove(FSessions.begin(), FSessions.end(), session), FSessions.end());

@@ -4,6 +4,7 @@
 // product name patterns), arrivals and removals, and the rule that decides
 // which thermostat a session takes.
 #include "link/HidPlatform.h"
+#include "station/Alarms.h"
 
 #include <QObject>
 #include <QString>
@@ -42,6 +43,9 @@ class TStation : public QObject {
   void AddSession(TThermostatSession* session);     // not owned
   void RemoveSession(TThermostatSession* session);  // its thermostat is freed
   const std::vector<TThermostatSession*>& Sessions() const { return FSessions; }
+  // The alarm settings of every session, those added later too.
+  void SetAlarmConfig(const TAlarmConfig& config);
+  const TAlarmConfig& AlarmConfig() const { return FAlarmConfig; }
   // Gives a session without a thermostat the one its rule names, when it is
   // here (a session added while the thermostats are already found).
   void Assign(TThermostatSession& session);
@@ -84,6 +88,7 @@ class TStation : public QObject {
   std::vector<TJvHidDevice*> FDevices;
   std::map<const TJvHidDevice*, QString> FSerials;  // as shown, fixed at arrival
   std::vector<TThermostatSession*> FSessions;
+  TAlarmConfig FAlarmConfig;
 };
 
 }  // namespace calorix

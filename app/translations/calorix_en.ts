@@ -804,6 +804,94 @@ Continue?</translation>
         <source>Не записано в файл данных измерений: %1 (%2)</source>
         <translation>Samples not written to the data file: %1 (%2)</translation>
     </message>
+    <message>
+        <source>Тревоги</source>
+        <translation>Alarms</translation>
+    </message>
+    <message>
+        <source>Тревога: %1</source>
+        <translation>Alarm: %1</translation>
+    </message>
+    <message>
+        <source>%1 с %2</source>
+        <translation>%1 since %2</translation>
+    </message>
+    <message>
+        <source>%1 с %2 по %3, не подтверждена</source>
+        <translation>%1 from %2 to %3, not acknowledged</translation>
+    </message>
+    <message>
+        <source>Подтвердить</source>
+        <translation>Acknowledge</translation>
+    </message>
+    <message>
+        <source>защита (%1)</source>
+        <translation>protection (%1)</translation>
+    </message>
+    <message>
+        <source>нет связи</source>
+        <translation>no link</translation>
+    </message>
+    <message>
+        <source>отклонение от уставки</source>
+        <translation>deviation from the setpoint</translation>
+    </message>
+    <message>
+        <source>выше верхнего предела</source>
+        <translation>above the high limit</translation>
+    </message>
+    <message>
+        <source>ниже нижнего предела</source>
+        <translation>below the low limit</translation>
+    </message>
+    <message>
+        <source>ТРЕВОГА - %1</source>
+        <translation>ALARM - %1</translation>
+    </message>
+    <message>
+        <source>Допуск от уставки, °C (0: выключен):</source>
+        <translation>Band around the setpoint, °C (0: off):</translation>
+    </message>
+    <message>
+        <source>Задержка, с:</source>
+        <translation>Delay, s:</translation>
+    </message>
+    <message>
+        <source>Верхний предел, °C (пусто: выключен):</source>
+        <translation>High limit, °C (empty: off):</translation>
+    </message>
+    <message>
+        <source>Нижний предел, °C (пусто: выключен):</source>
+        <translation>Low limit, °C (empty: off):</translation>
+    </message>
+    <message>
+        <source>Уведомлять на рабочем столе</source>
+        <translation>Desktop notifications</translation>
+    </message>
+    <message>
+        <source>Тревоги: допуск от уставки должен быть числом не меньше 0</source>
+        <translation>Alarms: the band around the setpoint must be a number not below 0</translation>
+    </message>
+    <message>
+        <source>Тревоги: задержка должна быть числом секунд не меньше 0</source>
+        <translation>Alarms: the delay must be a number of seconds not below 0</translation>
+    </message>
+    <message>
+        <source>Тревоги: предел должен быть числом или пустым</source>
+        <translation>Alarms: a limit must be a number or empty</translation>
+    </message>
+    <message>
+        <source>Тревоги: нижний предел выше верхнего</source>
+        <translation>Alarms: the low limit is above the high limit</translation>
+    </message>
+    <message>
+        <source>Тревога термостата %1</source>
+        <translation>Alarm of thermostat %1</translation>
+    </message>
+    <message>
+        <source>Подтвердить все тревоги этого термостата</source>
+        <translation>Acknowledge every alarm of this thermostat</translation>
+    </message>
 </context>
 <context>
     <name>calorix::TMainFrm</name>
