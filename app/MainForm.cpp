@@ -1,5 +1,6 @@
 #include "app/MainForm.h"
 
+#include "app/MainFormAlarms.h"
 #include "app/MainFormRemote.h"
 #include "app/Placement.h"
 #include "app/SettingsForm.h"
@@ -143,6 +144,7 @@ TMainFrm::TMainFrm(TMainFrmOptions options, QWidget* parent)
   ConnectSession();
   ProgramCreate();
   CreateOverviewPage();
+  new TAlarmView(*this);  // the window's child
 }
 
 TMainFrm::~TMainFrm() {
@@ -620,6 +622,8 @@ void TMainFrm::UpdateTitle(bool several) {
   QString title = tr("Calorix v3.0 - Норвик");
   if (several && !serial.isEmpty())
     title += QStringLiteral(" [%1]").arg(serial);
+  if (FSession->Alarms().Any())
+    title = LoadStr(1151).arg(title);
   setWindowTitle(title);
 }
 
@@ -700,6 +704,7 @@ void TMainFrm::SetSettingsForm(TSettingsFrm* form) {
   AddPublishSettings(form);
   AddRemoteSettings(form);
   AddLanguageSettings(form);
+  findChild<TAlarmView*>()->AddSettings(*form);
 }
 
 void TMainFrm::SettingsBtnClick() {

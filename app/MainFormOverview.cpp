@@ -59,7 +59,8 @@ void TMainFrm::FollowSessions() {
                    << connect(s, &TThermostatSession::RecordingChanged, this, show)
                    << connect(s, &TThermostatSession::ProgramStateChanged, this, show)
                    << connect(s, &TThermostatSession::Attached, this, show)
-                   << connect(s, &TThermostatSession::Detached, this, show);
+                   << connect(s, &TThermostatSession::Detached, this, show)
+                   << connect(s, &TThermostatSession::AlarmsChanged, this, show);
   }
 }
 
@@ -120,6 +121,14 @@ void TMainFrm::ShowOverview() {
     } else {
       for (int column = 4; column < 8; ++column)
         cell(row, column, QString());
+    }
+    // A thermostat with alarms: its row in red, the alarms in its tip.
+    const bool alarmed = s && s->Alarms().Any();
+    const QString tip = alarmed ? AlarmsLine(s->Alarms()) : QString();
+    for (int column = 0; column < 8; ++column) {
+      QTableWidgetItem* item = OverviewTable->item(row, column);
+      item->setBackground(alarmed ? QBrush(QColor(255, 200, 200)) : QBrush());
+      item->setToolTip(tip);
     }
   }
 }

@@ -170,6 +170,8 @@ constexpr std::array kMessages{
     TEntry{1160, QT_TRANSLATE_NOOP("calorix", "Тревоги: нижний предел выше верхнего")},
     TEntry{1161, QT_TRANSLATE_NOOP("calorix", "Тревога термостата %1")},
     TEntry{1162, QT_TRANSLATE_NOOP("calorix", "Подтвердить все тревоги этого термостата")},
+    TEntry{1163, QT_TRANSLATE_NOOP("calorix", "Тревога подтверждена: %1")},
+    TEntry{1164, QT_TRANSLATE_NOOP("calorix", "Тревога снята: %1")},
     TEntry{1180, QT_TRANSLATE_NOOP("calorix", "Не удалось записать файл данных %1: %2")},
     TEntry{1181, QT_TRANSLATE_NOOP("calorix", "Файл данных %1 снова записывается")},
     TEntry{1182,

@@ -55,6 +55,12 @@ class IRemoteInstrument {
   virtual TRemoteError SetProgramState(TRemoteProgramState state) = 0;
   virtual TRemoteProgramState ProgramState() const = 0;
   virtual int ProgramStep() const = 0;  // 1-based, 0 when stopped
+
+  // The codes of the thermostat's alarms ("protection", "lost", ...): those
+  // active, those not yet acknowledged; acknowledging every one of them.
+  virtual std::vector<std::string> ActiveAlarms() const { return {}; }
+  virtual std::vector<std::string> UnacknowledgedAlarms() const { return {}; }
+  virtual TRemoteError AcknowledgeAlarms() { return {}; }
 };
 
 }  // namespace calorix

@@ -57,6 +57,9 @@ enum class TCmd {
   ProgLoad,
   ProgState,
   ProgStep,
+  Alarm,
+  AlarmUnack,
+  AlarmAck,
 };
 
 struct TNode {
@@ -116,6 +119,9 @@ std::vector<TEntry>& Table() {
         {"FETCh:TEMPerature", TCmd::Fetch, true, false, {}},
         {"[SOURce:]TEMPerature[:SETPoint]", TCmd::Setpoint, true, true, {}},
         {"STATus:PROTection", TCmd::Protection, true, false, {}},
+        {"STATus:ALARm", TCmd::Alarm, true, false, {}},
+        {"STATus:ALARm:UNACKnowledged", TCmd::AlarmUnack, true, false, {}},
+        {"STATus:ALARm:ACKnowledge", TCmd::AlarmAck, false, true, {}},
         {"SYSTem:DEVice:CATalog", TCmd::Catalog, true, false, {}},
         {"SYSTem:DEVice[:SELect]", TCmd::Select, true, true, {}},
         {"RECord:STATe", TCmd::RecState, true, true, {}},
@@ -543,8 +549,8 @@ void TScpiSession::Execute(const TScpiCommand& c) {
     return;
   }
   // Parameters: queries take none except RECord:DATA?; settings take one.
-  const std::size_t maxParams = c.Query ? (e->Cmd == TCmd::RecData ? 2 : 0)
-                                        : (e->Cmd == TCmd::Cls || e->Cmd == TCmd::RecClear ? 0 : 1);
+  const bool noParam = e->Cmd == TCmd::Cls || e->Cmd == TCmd::RecClear || e->Cmd == TCmd::AlarmAck;
+  const std::size_t maxParams = c.Query ? (e->Cmd == TCmd::RecData ? 2 : 0) : (noParam ? 0 : 1);
   const std::size_t minParams = c.Query ? 0 : maxParams;
   if (c.Params.size() > maxParams) {
     Error(-108);
@@ -735,6 +741,20 @@ void TScpiSession::Execute(const TScpiCommand& c) {
       break;
     case TCmd::ProgStep:
       Answer(std::to_string(FInstrument.ProgramStep()));
+      break;
+    case TCmd::Alarm:
+    case TCmd::AlarmUnack: {
+      // One string of codes: "protection,lost", "" when none.
+      std::string list;
+      for (const std::string& code :
+           e->Cmd == TCmd::Alarm ? FInstrument.ActiveAlarms() : FInstrument.UnacknowledgedAlarms())
+        list += (list.empty() ? "" : ",") + code;
+      Answer(Quote(list));
+      break;
+    }
+    case TCmd::AlarmAck:
+      if (auto err = FInstrument.AcknowledgeAlarms())
+        Fail(err);
       break;
   }
 }

@@ -108,6 +108,37 @@ std::string AlarmJson(const TAlarmWatch& watch) {
          "}";
 }
 
+QString AlarmTimeText(const QDateTime& utc) {
+  const QDateTime local = utc.toLocalTime();
+  return local.date() == QDate::currentDate() ? local.toString(QStringLiteral("HH:mm:ss"))
+                                              : local.toString(QStringLiteral("dd.MM HH:mm:ss"));
+}
+
+QString AlarmsLine(const TAlarmWatch& alarms) {
+  QStringList parts;
+  for (const TAlarm& a : alarms.List()) {
+    const QString text = AlarmText(a.Code, a.Detail);
+    parts << (a.Active
+                  ? LoadStr(1142).arg(text, AlarmTimeText(a.Raised))
+                  : LoadStr(1143).arg(text, AlarmTimeText(a.Raised), AlarmTimeText(a.Cleared)));
+  }
+  return parts.isEmpty() ? QString() : LoadStr(1141).arg(parts.join(QStringLiteral("; ")));
+}
+
+QString AlarmChangeText(const TAlarmChange& change) {
+  const QString what =
+      LoadStr(1142).arg(AlarmText(change.Code, change.Detail), AlarmTimeText(change.Utc));
+  switch (change.Event) {
+    case TAlarmEvent::Raised:
+      return LoadStr(1141).arg(what);
+    case TAlarmEvent::Acknowledged:
+      return LoadStr(1163).arg(what);
+    case TAlarmEvent::Cleared:
+      break;
+  }
+  return LoadStr(1164).arg(what);
+}
+
 // ---------------------------------------------------------------------------
 // Settings
 

@@ -166,5 +166,13 @@ std::string AlarmJson(const TAlarmWatch& watch);
 QString ProtectionBitsText(int bits);
 // The alarm as a person reads it: "нет связи", "защита (перегрев)".
 QString AlarmText(TAlarmCode code, int detail);
+// A time of the list as a person reads it: local, with the date when not today's.
+QString AlarmTimeText(const QDateTime& utc);
+// "Тревога: нет связи с 03:12:45": the list as the window and the overview show
+// it (one cleared but not acknowledged from when to when); empty without any.
+QString AlarmsLine(const TAlarmWatch& alarms);
+// A log line of a change: "Тревога: нет связи с 03:12:45", "Тревога подтверждена: ...",
+// "Тревога снята: ...".
+QString AlarmChangeText(const TAlarmChange& change);
 
 }  // namespace calorix

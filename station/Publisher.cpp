@@ -116,6 +116,7 @@ class TSessionPublisher::TEntry : public QObject {
   std::optional<QString> Serial;  // the attached thermostat's, while one is
   std::optional<int> Protection;
   std::string Program;  // the program payload last published
+  QString AlarmSerial;  // the thermostat last attached: a link lost is told under it
   struct TCommand {
     QString Topic;   // as printed
     QString Serial;  // of the thermostat it was sent to
@@ -187,6 +188,7 @@ void TSessionPublisher::Add(TThermostatSession& session) {
       PublishProgram(*e);
   });
   connect(&session, &TThermostatSession::ProgramLoaded, e, [this, e] { PublishProgram(*e); });
+  connect(&session, &TThermostatSession::AlarmsChanged, e, [this, e] { PublishAlarms(*e); });
   SelectionChanged(*e);
 }
 
@@ -323,6 +325,19 @@ void TSessionPublisher::SelectionChanged(TEntry& e) {
   PublishState(e, "recording", session.Recording() ? "1" : "0");
   e.Program.clear();
   PublishProgram(e);
+  if (serial) {
+    e.AlarmSerial = *serial;
+    PublishAlarms(e);
+  }
+}
+
+void TSessionPublisher::PublishAlarms(TEntry& e) {
+  // Retained under the serial last attached: an alarm raised as the thermostat
+  // went away reaches the broker after its "online" 0.
+  const QString& serial = e.Serial ? *e.Serial : e.AlarmSerial;
+  if (FClient && !serial.isEmpty())
+    FClient->Publish(ThermostatTopic(Prefix(), serial, "alarm"), AlarmJson(e.Session->Alarms()),
+                     true);
 }
 
 void TSessionPublisher::PublishProgram(TEntry& e) {

@@ -88,6 +88,7 @@ class TSessionPublisher : public QObject {
   void TemperatureRead(TEntry& entry, double t);
   void SelectionChanged(TEntry& entry);
   void PublishProgram(TEntry& entry);
+  void PublishAlarms(TEntry& entry);  // <prefix>/<serial>/alarm, retained
 
   // A message on <prefix>/<serial>/setpoint/set: a setpoint for the session
   // showing that thermostat, within that session's limits of programs, scripts

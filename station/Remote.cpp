@@ -107,6 +107,9 @@ class TRemoteClient final : public QObject, public IRemoteInstrument {
   TRemoteError SetProgramState(TRemoteProgramState state) override;
   TRemoteProgramState ProgramState() const override;
   int ProgramStep() const override;
+  std::vector<std::string> ActiveAlarms() const override;
+  std::vector<std::string> UnacknowledgedAlarms() const override;
+  TRemoteError AcknowledgeAlarms() override;
 
  private:
   struct TPending {
@@ -559,6 +562,33 @@ TRemoteProgramState TRemoteClient::ProgramState() const {
 int TRemoteClient::ProgramStep() const {
   const TThermostatSession* s = Session();
   return s ? s->ProgramStep() : 0;
+}
+
+namespace {
+std::vector<std::string> Codes(const QStringList& codes) {
+  std::vector<std::string> out;
+  for (const QString& c : codes)
+    out.push_back(c.toStdString());
+  return out;
+}
+}  // namespace
+
+std::vector<std::string> TRemoteClient::ActiveAlarms() const {
+  const TThermostatSession* s = Session();
+  return s ? Codes(s->Alarms().ActiveCodes()) : std::vector<std::string>{};
+}
+
+std::vector<std::string> TRemoteClient::UnacknowledgedAlarms() const {
+  const TThermostatSession* s = Session();
+  return s ? Codes(s->Alarms().UnacknowledgedCodes()) : std::vector<std::string>{};
+}
+
+TRemoteError TRemoteClient::AcknowledgeAlarms() {
+  TThermostatSession* s = Session();
+  if (!s)
+    return kNoSession;
+  s->AcknowledgeAlarms();
+  return {};
 }
 
 }  // namespace calorix

@@ -1,6 +1,7 @@
 #include "station/Services.h"
 
 #include "base/IniFile.h"
+#include "station/Station.h"
 
 namespace calorix {
 namespace {
@@ -35,6 +36,8 @@ TStationServices::~TStationServices() {
 }
 
 void TStationServices::Start(const TIniFile& ini) {
+  // The alarms' settings (section "Alarm"): every session of the station watches by them.
+  FRemote->Station().SetAlarmConfig(TAlarmConfig(ini));
   FPublisher =
       std::make_unique<TSessionPublisher>(FRemote->Station(), ReadPublishConfig(ini), FMqttOption);
   TRemoteSettings& s = FRemote->Settings;

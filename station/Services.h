@@ -25,7 +25,7 @@ class TStationServices final : public QObject {
   ~TStationServices() override;
 
   // Reads both sections and starts what they and the options ask for; the
-  // publisher exists from here on.
+  // publisher exists from here on. The section "Alarm" goes to the station.
   void Start(const TIniFile& ini);
 
   TRemoteService& Remote() { return *FRemote; }

@@ -892,6 +892,14 @@ Continue?</translation>
         <source>Подтвердить все тревоги этого термостата</source>
         <translation>Acknowledge every alarm of this thermostat</translation>
     </message>
+    <message>
+        <source>Тревога подтверждена: %1</source>
+        <translation>Alarm acknowledged: %1</translation>
+    </message>
+    <message>
+        <source>Тревога снята: %1</source>
+        <translation>Alarm cleared: %1</translation>
+    </message>
 </context>
 <context>
     <name>calorix::TMainFrm</name>

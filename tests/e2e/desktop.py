@@ -15,6 +15,7 @@ import tempfile
 import time
 
 TITLE = "Calorix v3.0 - Норвик"
+ALARM_TITLE = "ТРЕВОГА - " + TITLE  # while the thermostat has alarms
 WORK_VAR = "CALORIX_E2E_WORK"
 
 pyatspi = None  # imported inside the session bus only
@@ -279,7 +280,10 @@ def x_window(title):
 
 def close_window(title=TITLE):
     """Asks the window to close as the window manager's close button does: no
-    key to lose on its way through the window manager's grab."""
+    key to lose on its way through the window manager's grab. The main window
+    is found with its title marked while its thermostat has alarms too."""
+    if title == TITLE and not x_window(TITLE) and x_window(ALARM_TITLE):
+        title = ALARM_TITLE
     run(XWIN, "close", title)
 
 
