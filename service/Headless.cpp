@@ -162,6 +162,11 @@ void THeadless::Connect(TEntry& e) {
       e.Session->StartRecording();
   });
   connect(s, &TThermostatSession::Detached, this, [log] { log(LoadStr(1185)); });
+  // A line for each raise, acknowledgement and clearing of an alarm.
+  connect(s, &TThermostatSession::AlarmsChanged, this, [s, log] {
+    for (const TAlarmChange& change : s->AlarmChanges())
+      log(AlarmChangeText(change));
+  });
   connect(s, &TThermostatSession::TemperatureRead, this, [this, &e] { TakeSamples(e); });
   connect(s, &TThermostatSession::RecordingChanged, this, [&e](bool on) {
     if (on) {

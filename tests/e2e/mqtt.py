@@ -25,7 +25,7 @@ import time
 
 BIN = os.path.abspath(sys.argv[1])
 MOSQUITTO = shutil.which("mosquitto") or "/usr/sbin/mosquitto"
-STATE = ("online", "setpoint", "protection", "recording", "program")
+STATE = ("online", "setpoint", "protection", "recording", "program", "alarm")
 failures = []
 started = time.monotonic()
 
@@ -200,7 +200,8 @@ try:
 
     step("retained state on a fresh subscription")
     # Only state topics: --retained-only ends at the first message that is not retained.
-    got = retained(port, [f"lab/+/{leaf}" for leaf in STATE] + ["lab/clients/+/status"], 6)
+    got = retained(port, [f"lab/+/{leaf}" for leaf in STATE] + ["lab/clients/+/status"],
+                   len(STATE) + 1)
     want_topics = {f"lab/{serial}/{leaf}" for leaf in STATE}
     check(want_topics <= set(got), f"retained {sorted(want_topics)}, got {got}")
     check(got.get(f"lab/{serial}/online") == "1", f"online 1, got {got}")

@@ -134,6 +134,24 @@ TEST_F(HeadlessTest, TakesTheThermostatsItIsToldOf) {
   }
 }
 
+// Each raise, acknowledgement and clearing of an alarm: a line naming the thermostat.
+TEST_F(HeadlessTest, LogsEveryChangeOfAnAlarm) {
+  Start(QStringLiteral("[Headless]\nDataFolder=%1\n"));
+  ASSERT_TRUE(Idle());
+  First->SetAlarm("000001");
+  ASSERT_TRUE(Poll());
+  Session("SN-1")->AcknowledgeAlarms();
+  First->SetAlarm("000000");
+  ASSERT_TRUE(Poll());
+  const QString what = LoadStr(1145).arg(LoadStr(1022));  // the protection's overheating
+  const QStringList alarms = Log.filter(what);
+  ASSERT_EQ(alarms.size(), 3) << Log.join('\n').toStdString();
+  const int messages[] = {1141, 1163, 1164};  // raised, acknowledged, cleared
+  for (int i = 0; i < 3; ++i)
+    EXPECT_TRUE(alarms[i].startsWith(QStringLiteral("SN-1: ") + LoadStr(messages[i]).arg(what)))
+        << alarms[i].toStdString();
+}
+
 TEST_F(HeadlessTest, RecordsEachThermostatToItsFileAndNeverWritesTheSettings) {
   Start(QStringLiteral("[Headless]\nDataFolder=%1\n"));
   ASSERT_TRUE(Idle());
