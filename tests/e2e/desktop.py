@@ -323,6 +323,33 @@ def answer(title, button):
     wait_for(lambda: not window(title), f"the question '{title}' to go")
 
 
+# --- Pictures for the user guide -------------------------------------------------
+
+shots = None  # the folder of --screenshots DIR; None: no pictures are taken
+
+
+def take_screenshots_option(args):
+    """Takes "--screenshots DIR" out of args (a list), remembering DIR."""
+    global shots
+    if "--screenshots" in args:
+        i = args.index("--screenshots")
+        shots = os.path.abspath(args[i + 1])
+        del args[i:i + 2]
+    return args
+
+
+def screenshot(name, window_id=None, frame=False):
+    """The window (the main one by default) as shots/name, when pictures are wanted."""
+    if not shots:
+        return
+    run("xdotool", "mousemove", "--sync", "1279", "1023")  # no hover, no tooltip
+    time.sleep(0.8)  # the last repaint after the pointer left
+    os.makedirs(shots, exist_ok=True)
+    path = os.path.join(shots, name)
+    run("import", *(["-frame"] if frame else []), "-window", window_id or main_xid(), path)
+    step(f"screenshot {path}")
+
+
 # --- Reporting -------------------------------------------------------------------
 
 def dump_failure(name):

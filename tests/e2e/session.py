@@ -23,36 +23,20 @@ import time
 
 import desktop
 from desktop import (Failure, activate_main, answer, click, enabled, field, file_dialog,
-                     find, has_state, in_window, key, main_xid, number, press, run, step,
+                     find, has_state, in_window, key, number, press, screenshot, step,
                      text_of, type_text, value_rows, wait_for, window, xid)
 
 SAVE_TITLE = "Сохранение данных в файл"
 OPEN_TITLE = "Открытие файла данных"
 SETTINGS_TITLE = "Настройки программы"
 
-args = sys.argv[1:]
-SHOTS = None
-if "--screenshots" in args:
-    i = args.index("--screenshots")
-    SHOTS = os.path.abspath(args[i + 1])
-    del args[i:i + 2]
+args = desktop.take_screenshots_option(sys.argv[1:])
 BIN = os.path.abspath(args[0])
 
 work = desktop.enter_session("calorix-session-", args[1])
 import pyatspi  # noqa: E402  (only inside the session bus)
 
 log_path = os.path.join(work, "out.log")
-
-
-def screenshot(name, window_id=None, frame=False):
-    if not SHOTS:
-        return
-    run("xdotool", "mousemove", "--sync", "1279", "1023")  # no hover, no tooltip
-    time.sleep(0.8)  # the last repaint after the pointer left
-    os.makedirs(SHOTS, exist_ok=True)
-    path = os.path.join(SHOTS, name)
-    run("import", *(["-frame"] if frame else []), "-window", window_id or main_xid(), path)
-    step(f"screenshot {path}")
 
 
 # --- The session ----------------------------------------------------------------
@@ -158,13 +142,13 @@ def session():
     poll = wait_for(lambda: in_window(SETTINGS_TITLE, "text"), "the poll period edit")
     if text_of(poll) != "1000":
         raise Failure(f"the poll period shows {text_of(poll)!r}")
-    if SHOTS:
+    if desktop.shots:
         screenshot("settings.png", wait_for(lambda: xid(SETTINGS_TITLE), "the dialog's X window"),
                    frame=True)
     press("push button", "Отмена", within=dlg)
     wait_for(lambda: not window(SETTINGS_TITLE), "the settings dialog to close")
 
-    if SHOTS:  # the pictures show one smooth curve, without the pause's step
+    if desktop.shots:  # the pictures show one smooth curve, without the pause's step
         press("push button", "Очистить")
         answer("Warning", "Yes")
     step("recording again, the whole record in view")
@@ -174,12 +158,12 @@ def session():
                  f"'{box}' ticked")
     press("push button", "Запись")
     wait_for(lambda: find("push button", "Стоп"), "'Запись' to become 'Стоп' again")
-    more = 25 if SHOTS else 2
-    base = 0 if SHOTS else rows
+    more = 25 if desktop.shots else 2
+    base = 0 if desktop.shots else rows
     wait_for(lambda: (value_rows() or 0) >= base + more, f"{more} more samples",
              timeout=more + 10)
     screenshot("graph.png")
-    if SHOTS:
+    if desktop.shots:
         press("page tab", "Значения")
         wait_for(lambda: find("table"), "the values page")
         screenshot("values.png")

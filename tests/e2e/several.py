@@ -16,17 +16,11 @@ import re
 import shutil
 import socket
 import sys
-import time
 
 import desktop
-from desktop import Failure, find, in_window, run, step, wait_for, window, x_window, xid
+from desktop import Failure, find, in_window, step, wait_for, window, x_window, xid
 
-args = sys.argv[1:]
-SHOTS = None
-if "--screenshots" in args:
-    i = args.index("--screenshots")
-    SHOTS = os.path.abspath(args[i + 1])
-    del args[i:i + 2]
+args = desktop.take_screenshots_option(sys.argv[1:])
 BIN = os.path.abspath(args[0])
 
 work = desktop.enter_session("calorix-several-", args[1])
@@ -100,11 +94,7 @@ def test():
     for serial in ("SIM0001", "SIM0002", "SIM0003"):
         wait_for(lambda: find("table cell", serial, within=window(first)),
                  f"the overview's row of {serial}", timeout=20)
-    if SHOTS:
-        run("xdotool", "mousemove", "--sync", "1279", "1023")  # no hover, no tooltip
-        time.sleep(0.8)  # the last repaint after the pointer left
-        os.makedirs(SHOTS, exist_ok=True)
-        run("import", "-window", xid(first), os.path.join(SHOTS, "overview.png"))
+    desktop.screenshot("overview.png", xid(first))
 
     step("closing both windows ends the program")
     desktop.close_window(first)
