@@ -194,6 +194,13 @@ constexpr std::array kMessages{
     TEntry{1210, QT_TRANSLATE_NOOP("calorix",
                                    "Файл изменен после записи: контрольная сумма не совпадает")},
     TEntry{1211, QT_TRANSLATE_NOOP("calorix", "Файл метаданных не прочитан: %1")},
+    TEntry{1212, QT_TRANSLATE_NOOP("calorix", "Загружена программа %1")},
+    TEntry{1213, QT_TRANSLATE_NOOP("calorix", "Программа завершена")},
+    TEntry{1214, QT_TRANSLATE_NOOP("calorix", "Программа остановлена")},
+    TEntry{1215, QT_TRANSLATE_NOOP("calorix", "Программа приостановлена: %1")},
+    TEntry{1216, QT_TRANSLATE_NOOP("calorix", "Запущена программа %1")},
+    TEntry{1217, QT_TRANSLATE_NOOP("calorix", "Программа продолжена")},
+    TEntry{1218, QT_TRANSLATE_NOOP("calorix", "Шаг программы %1 из %2")},
 };
 
 }  // namespace

@@ -268,6 +268,7 @@ class TThermostatSession : public QObject, private TRequestQueueHost, private IP
 
  private:
   void LogProtection(int bits);
+  void LogProgramChange(TProgramState state, int step);  // before it is noted
   void ReadSidecarOf(const QString& path);
   void AlarmsFed();  // tells of what the last input changed
   template <class TSamples>

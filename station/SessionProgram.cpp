@@ -16,6 +16,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
+
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -32,6 +34,8 @@ bool TThermostatSession::LoadProgram(const QString& path, QString* error) {
     return false;
   FProgram = std::move(*program);
   FProgramPath = path;
+  LogEvent(TEventKind::ProgramLoaded, LoadStr(1212).arg(FProgram.Name),
+           {{QStringLiteral("file"), path}, {QStringLiteral("steps"), int(FProgram.Steps.size())}});
   emit ProgramLoaded();
   return true;
 }
@@ -118,6 +122,7 @@ void TThermostatSession::ProgramChanged() {
       WriteProgramNote();
     notice = state == TProgramState::Paused && FNotedState == TProgramState::Running &&
              FRunner.Cause() != TPauseCause::User;
+    LogProgramChange(state, step);
     // Noted before the error: readings that arrive while it is shown are no new pause.
     FNotedState = state;
     FNotedStep = step;
@@ -126,6 +131,47 @@ void TThermostatSession::ProgramChanged() {
   if (notice)
     RaiseError(
         LoadStr(1050).arg(step).arg(FRunner.Program().Steps.size()).arg(FRunner.CauseText()));
+}
+
+void TThermostatSession::LogProgramChange(TProgramState state, int step) {
+  const int steps = int(FRunner.Program().Steps.size());
+  const QJsonObject where{{QStringLiteral("step"), step}, {QStringLiteral("steps"), steps}};
+  if (state == TProgramState::Stopped) {
+    // The end of its last step is the program's own doing; a stop is who asked for it.
+    if (FRunner.Finished()) {
+      const TActing program(*this, source::kProgram);
+      LogEvent(TEventKind::ProgramFinished, LoadStr(1213), where);
+    } else {
+      LogEvent(TEventKind::ProgramStopped, LoadStr(1214), where);
+    }
+    return;
+  }
+  if (state == TProgramState::Paused) {
+    if (FNotedState != TProgramState::Paused) {
+      // A pause the bath caused (protection, switched off, lost, a failed write)
+      // is the system's; one for stability that did not come, the program's.
+      const TPauseCause why = FRunner.Cause();
+      const TActing cause(*this, why == TPauseCause::User        ? FActing
+                                 : why == TPauseCause::WaitLimit ? source::kProgram
+                                                                 : source::kSystem);
+      QJsonObject values = where;
+      values[QStringLiteral("cause")] = FRunner.CauseText();
+      LogEvent(TEventKind::ProgramPaused, LoadStr(1215).arg(FRunner.CauseText()), values);
+    }
+    return;
+  }
+  if (FNotedState == TProgramState::Stopped)
+    LogEvent(TEventKind::ProgramStarted, LoadStr(1216).arg(FRunner.Program().Name), where);
+  else if (FNotedState == TProgramState::Paused)
+    LogEvent(TEventKind::ProgramResumed, LoadStr(1217), where);
+  // A step can end before anyone is told (a setpoint step ends with its
+  // write): each one entered is logged, in order.
+  const int first = FNotedState == TProgramState::Stopped ? 1 : FNotedStep + 1;
+  const TActing program(*this, source::kProgram);
+  for (int entered = std::max(first, 1); entered <= step; ++entered) {
+    LogEvent(TEventKind::ProgramStep, LoadStr(1218).arg(entered).arg(steps),
+             {{QStringLiteral("step"), entered}, {QStringLiteral("steps"), steps}});
+  }
 }
 
 QString TThermostatSession::ProgramNoteFileName() const {

@@ -900,6 +900,30 @@ Continue?</translation>
         <source>Тревога снята: %1</source>
         <translation>Alarm cleared: %1</translation>
     </message>
+    <message>
+        <source>Загружена программа %1</source>
+        <translation>Program %1 loaded</translation>
+    </message>
+    <message>
+        <source>Программа завершена</source>
+        <translation>The program finished</translation>
+    </message>
+    <message>
+        <source>Программа приостановлена: %1</source>
+        <translation>The program paused: %1</translation>
+    </message>
+    <message>
+        <source>Запущена программа %1</source>
+        <translation>Program %1 started</translation>
+    </message>
+    <message>
+        <source>Программа продолжена</source>
+        <translation>The program resumed</translation>
+    </message>
+    <message>
+        <source>Шаг программы %1 из %2</source>
+        <translation>Program step %1 of %2</translation>
+    </message>
 </context>
 <context>
     <name>calorix::TMainFrm</name>

@@ -178,6 +178,19 @@ TEST_F(SessionTest, RunsAProgramToItsEnd) {
   EXPECT_TRUE(Session->Runner().Finished());
   ASSERT_TRUE(Idle());
   EXPECT_DOUBLE_EQ(Thermostat->Setpoint(), 25.0);  // the end setpoint
+
+  // The log: started by the user, each step and the end the program's own.
+  std::vector<std::pair<TEventKind, QString>> logged;
+  for (const TEvent& e : Session->Events()) {
+    if (e.Kind >= TEventKind::ProgramLoaded && e.Kind <= TEventKind::ProgramStep)
+      logged.emplace_back(e.Kind, e.Source);
+  }
+  const std::vector<std::pair<TEventKind, QString>> expected = {
+      {TEventKind::ProgramStarted, source::kUser},
+      {TEventKind::ProgramStep, source::kProgram},
+      {TEventKind::ProgramStep, source::kProgram},
+      {TEventKind::ProgramFinished, source::kProgram}};
+  EXPECT_EQ(logged, expected);
 }
 
 // The event log: what the session did, who caused it, with the wall clock and
