@@ -3,6 +3,9 @@
 // two readings, so the clock is monotonic: a run across midnight or a change of
 // the system time does not make the record jump.
 #include <QElapsedTimer>
+#include <QtGlobal>
+
+#include <cmath>
 
 namespace calorix {
 
@@ -31,6 +34,22 @@ class TManualClock final : public IClock {
 
  private:
   double FNow = 0.0;
+};
+
+// The wall clock (UTC, ms since 1970) of a clock reading, from one reading of
+// each taken together: it follows the monotonic clock, not later jumps of the
+// system's time.
+class TWallClock {
+ public:
+  TWallClock() = default;
+  TWallClock(qint64 utcMs, double reading) : FUtcMs(utcMs), FReading(reading) {}
+  qint64 At(double reading) const {
+    return FUtcMs + std::llround((reading - FReading) * 86'400'000.0);
+  }
+
+ private:
+  qint64 FUtcMs = 0;
+  double FReading = 0.0;
 };
 
 }  // namespace calorix

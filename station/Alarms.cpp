@@ -249,13 +249,11 @@ TAlarmWatch::TAlarmWatch(IClock& clock) : FClock(clock) {
 }
 
 void TAlarmWatch::SetUtcBase(const QDateTime& utc, double clockReading) {
-  FUtcBaseMs = utc.toMSecsSinceEpoch();
-  FClockBase = clockReading;
+  FWall = TWallClock(utc.toMSecsSinceEpoch(), clockReading);
 }
 
 QDateTime TAlarmWatch::Utc(double reading) const {
-  const qint64 ms = FUtcBaseMs + qint64(std::llround((reading - FClockBase) * 86'400'000.0));
-  return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
+  return QDateTime::fromMSecsSinceEpoch(FWall.At(reading), Qt::UTC);
 }
 
 double TAlarmWatch::LostSeconds() const {

@@ -141,8 +141,7 @@ class TAlarmWatch {
 
   IClock& FClock;
   TAlarmSettings FSettings;
-  qint64 FUtcBaseMs = 0;
-  double FClockBase = 0.0;
+  TWallClock FWall;
   double FPollSeconds = 1.0;
 
   std::array<std::optional<TAlarm>, kAlarmCodes> FAlarms;

@@ -53,8 +53,7 @@ TThermostatSession::TThermostatSession(TSessionOptions options, QObject* parent)
       FRunner(*this, *options.Clock),
       FAlarms(*options.Clock) {
   FBoundSerial = options.Serial;
-  FUtcBaseMs = QDateTime::currentMSecsSinceEpoch();
-  FUtcBaseReading = FClock.Now();
+  FWall = TWallClock(QDateTime::currentMSecsSinceEpoch(), FClock.Now());
   FLocalFormat = TFormatSettings::FromLocale(QLocale::system());
   FDotFormat = FLocalFormat.WithDecimal('.');
   FCommaFormat = FLocalFormat.WithDecimal(',');

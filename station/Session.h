@@ -346,8 +346,7 @@ class TThermostatSession : public QObject, private TRequestQueueHost, private IP
 
   std::vector<TEvent> FEvents;
   QString FActing;        // the source of what happens now; empty: the user
-  qint64 FUtcBaseMs = 0;  // the wall clock at FUtcBaseReading
-  double FUtcBaseReading = 0.0;
+  TWallClock FWall;       // the wall clock of the session's clock readings
   int FLoggedProtection = 0;  // the protection status last logged
 
   TAlarmConfig FAlarmConfig;

@@ -8,8 +8,6 @@
 #include <QDateTime>
 #include <QFileInfo>
 
-#include <cmath>
-
 namespace calorix {
 
 TThermostatSession::TActing::TActing(TThermostatSession& session, QString source)
@@ -20,12 +18,11 @@ TThermostatSession::TActing::~TActing() {
 }
 
 qint64 TThermostatSession::UtcMs() const {
-  return FUtcBaseMs + std::llround((FClock.Now() - FUtcBaseReading) * 86'400'000.0);
+  return FWall.At(FClock.Now());
 }
 
 void TThermostatSession::SetUtcBase(qint64 utcMs) {
-  FUtcBaseMs = utcMs;
-  FUtcBaseReading = FClock.Now();
+  FWall = TWallClock(utcMs, FClock.Now());
 }
 
 void TThermostatSession::LogEvent(TEventKind kind, const QString& text, QJsonObject values) {
@@ -60,8 +57,7 @@ TRunMeta TThermostatSession::RunMeta() const {
     m.Manufacturer = FDevice->VendorName();
   }
   if (FRecord->Count() > 0) {
-    const double reading = FTimeBase + (*FRecord)[0].Time;
-    m.StartUtcMs = FUtcBaseMs + std::llround((reading - FUtcBaseReading) * 86'400'000.0);
+    m.StartUtcMs = FWall.At(FTimeBase + (*FRecord)[0].Time);
   }
   m.PollMs = FPollTimer->Interval();
   m.Samples = std::int64_t(FRecord->Count());
