@@ -251,6 +251,7 @@ void TMainFrm::CreateComponents() {
   Memo->setModel(FValues);
   valLayout->addWidget(Memo);
   Tabs->addTab(ValTab, tr("Значения"));
+  CreateEventsPage();
 
   ConsoleTab = new QWidget(Tabs);
   ConsoleTab->setObjectName(QStringLiteral("ConsoleTab"));
@@ -633,8 +634,10 @@ void TMainFrm::EnableConsole(bool enabled) {
 
 void TMainFrm::TabsChange(int index) {
   // Ctrl+C copies the chart on the graph page only; elsewhere it copies text.
-  CopyAction->setShortcut(index == 0 ? QKeySequence(QStringLiteral("Ctrl+C")) : QKeySequence());
-  if (index == 2)
+  const QWidget* page = Tabs->widget(index);
+  CopyAction->setShortcut(page == GraphTab ? QKeySequence(QStringLiteral("Ctrl+C"))
+                                           : QKeySequence());
+  if (page == ConsoleTab)
     FConsole->FocusConsole();
 }
 

@@ -53,6 +53,8 @@ class TConsole;
 class TChart;
 class TValuesModel;
 class TValuesView;
+class TEventsModel;
+class TEventsView;
 class TJvHidDevice;
 class TJvHidDeviceController;
 class TRegEx;
@@ -191,6 +193,12 @@ class TMainFrm : public QMainWindow {
   // --- Pages
   void TabsChange(int index);
 
+  // --- The page "События" and the chart's marks (app/MainFormEvents.cpp)
+  TEventsModel* EventsModel() const { return FEventsModel; }
+  // The selected event: its mark gets a line, the chart moves to it when it
+  // lies within the record.
+  void ShowEventOnChart(int row);
+
   // --- Console
   TConsole* Console() const { return FConsole; }
 
@@ -301,6 +309,8 @@ class TMainFrm : public QMainWindow {
   QTabWidget* Tabs = nullptr;
   QWidget* GraphTab = nullptr;
   QWidget* ValTab = nullptr;
+  QWidget* EventsTab = nullptr;
+  TEventsView* EventsView = nullptr;
   QWidget* ConsoleTab = nullptr;
   QWidget* OverviewTab = nullptr;
   QTableWidget* OverviewTable = nullptr;
@@ -347,6 +357,9 @@ class TMainFrm : public QMainWindow {
   void ReportIniFailure(const QString& path);
   void ConnectSession();
   void CreateOverviewPage();
+  void CreateEventsPage();
+  void FollowEvents();  // the page and the marks follow the session's log
+  void AddEventMarks(int first, int last);
   void FollowSessions();  // the overview follows every session's readings
   QString OverviewWindowText(const TThermostatSession* session) const;
   void ShowSample(double value);  // the temperature text, and the chart following the record
@@ -403,6 +416,7 @@ class TMainFrm : public QMainWindow {
   TTimeWindow FWindow;
   double FScaleMaxY = 2000.0;
   TValuesModel* FValues = nullptr;  // the values page's lines, owned by the window
+  TEventsModel* FEventsModel = nullptr;  // the events page's rows, owned by the window
   TCommandHistory FHistory;
   bool FUserView = false;     // the time axis was zoomed or panned by mouse
   bool FKeepJournal = false;  // a save wanted at close did not happen

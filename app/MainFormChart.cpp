@@ -3,6 +3,7 @@
 #include "app/MainForm.h"
 #include "base/Messages.h"
 #include "chart/Chart.h"
+#include "chart/EventsModel.h"
 #include "chart/ReadOut.h"
 #include "chart/ValuesModel.h"
 #include "chart/VerticalScale.h"
@@ -258,7 +259,16 @@ QString TMainFrm::MarkedRangeClipboardText() const {
   if (!range || Chart->SeriesCount() == 0)
     return {};
   const TMeasurementRecord& r = Chart->Series(0)->Record();
-  return RangeStatsTable(r.Stats(r.LowerBound(range->Min), r.UpperBound(range->Max)), FLocalFormat);
+  QString text =
+      RangeStatsTable(r.Stats(r.LowerBound(range->Min), r.UpperBound(range->Max)), FLocalFormat);
+  // Then the events within the range, under the events page's title.
+  const QString events = RangeEventsText(FEventsModel->Events(), *range);
+  if (!events.isEmpty()) {
+    if (!text.endsWith(QLatin1Char('\n')))
+      text += QLatin1Char('\n');
+    text += LoadStr(1240) + QLatin1Char('\n') + events;
+  }
+  return text;
 }
 
 // ---------------------------------------------------------------------------

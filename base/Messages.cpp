@@ -201,6 +201,16 @@ constexpr std::array kMessages{
     TEntry{1216, QT_TRANSLATE_NOOP("calorix", "Запущена программа %1")},
     TEntry{1217, QT_TRANSLATE_NOOP("calorix", "Программа продолжена")},
     TEntry{1218, QT_TRANSLATE_NOOP("calorix", "Шаг программы %1 из %2")},
+    TEntry{1240, QT_TRANSLATE_NOOP("calorix", "События")},
+    TEntry{1241, QT_TRANSLATE_NOOP("calorix", "Время")},
+    TEntry{1242, QT_TRANSLATE_NOOP("calorix", "От начала записи")},
+    TEntry{1243, QT_TRANSLATE_NOOP("calorix", "Источник")},
+    TEntry{1244, QT_TRANSLATE_NOOP("calorix", "Событие")},
+    TEntry{1245, QT_TRANSLATE_NOOP("calorix", "пользователь")},
+    TEntry{1246, QT_TRANSLATE_NOOP("calorix", "программа")},
+    TEntry{1247, QT_TRANSLATE_NOOP("calorix", "брокер MQTT")},
+    TEntry{1248, QT_TRANSLATE_NOOP("calorix", "система")},
+    TEntry{1249, QT_TRANSLATE_NOOP("calorix", "удаленный клиент %1")},
 };
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include "chart/VerticalScale.h"
 
 #include <QApplication>
+#include <QHelpEvent>
+#include <QToolTip>
 
 #include <cmath>
 
@@ -74,7 +76,7 @@ std::optional<TAxisRange> Sanitized(TAxisRange r, double minWidth) {
 }  // namespace
 
 TChart::TChart(const TFormatSettings& format, QWidget* parent)
-    : QCustomPlot(parent), FFormat(format) {
+    : QCustomPlot(parent), FFormat(format), FEventMarks(new TEventMarks(this, xAxis)) {
   xAxis->setTicker(QSharedPointer<QCPAxisTicker>(new TElapsedTicker(format)));
   yAxis->setVisible(false);
   yAxis2->setVisible(true);
@@ -313,6 +315,23 @@ void TChart::SetMarkedRange(std::optional<TAxisRange> range) {
   FMarkRect->bottomRight->setCoords(range->Max, 1.0);
   emit MarkedRangeChanged();
   QueueReplot();
+}
+
+bool TChart::event(QEvent* event) {
+  if (event->type() == QEvent::ToolTip) {
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const QString text = FEventMarks->TextAt(help->pos());
+    if (!text.isEmpty()) {
+      // Gone as soon as the pointer leaves the marks' strip.
+      const QRect plot = axisRect()->rect();
+      const int tolerance = int(TEventMarks::kHitTolerance);
+      const QRect strip(help->pos().x() - tolerance, plot.top(), 2 * tolerance + 1,
+                        int(TEventMarks::kHeight) + tolerance);
+      QToolTip::showText(help->globalPos(), text, this, strip);
+      return true;
+    }
+  }
+  return QCustomPlot::event(event);
 }
 
 void TChart::mousePressEvent(QMouseEvent* event) {

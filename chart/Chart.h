@@ -4,6 +4,7 @@
 // main window's time window and vertical scale handlers need.
 #include "base/NumberFormat.h"
 #include "chart/AxisRange.h"
+#include "chart/EventMarks.h"
 #include "chart/FastLineSeries.h"
 #include "record/Record.h"
 
@@ -93,6 +94,10 @@ class TChart final : public QCustomPlot {
   std::optional<TAxisRange> MarkedRange() const;
   void SetMarkedRange(std::optional<TAxisRange> range);
 
+  // The event log's marks at the top of the plot; over one, the tool tip
+  // shows their texts.
+  TEventMarks* EventMarks() const { return FEventMarks; }
+
  signals:
   // A click on a series' curve: the series' number, the sample's index and
   // the mouse button.
@@ -107,6 +112,7 @@ class TChart final : public QCustomPlot {
   void MarkedRangeChanged();
 
  protected:
+  bool event(QEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
@@ -131,6 +137,7 @@ class TChart final : public QCustomPlot {
   double FPanLastX = 0;
   double FMarkStart = 0;
   QCPItemRect* FMarkRect = nullptr;  // owned by the plot
+  TEventMarks* FEventMarks;          // owned by the plot
 };
 
 }  // namespace calorix

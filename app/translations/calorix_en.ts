@@ -924,6 +924,46 @@ Continue?</translation>
         <source>Шаг программы %1 из %2</source>
         <translation>Program step %1 of %2</translation>
     </message>
+    <message>
+        <source>События</source>
+        <translation>Events</translation>
+    </message>
+    <message>
+        <source>Время</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>От начала записи</source>
+        <translation>Since record start</translation>
+    </message>
+    <message>
+        <source>Источник</source>
+        <translation>Source</translation>
+    </message>
+    <message>
+        <source>Событие</source>
+        <translation>Event</translation>
+    </message>
+    <message>
+        <source>пользователь</source>
+        <translation>user</translation>
+    </message>
+    <message>
+        <source>программа</source>
+        <translation>program</translation>
+    </message>
+    <message>
+        <source>брокер MQTT</source>
+        <translation>MQTT broker</translation>
+    </message>
+    <message>
+        <source>система</source>
+        <translation>system</translation>
+    </message>
+    <message>
+        <source>удаленный клиент %1</source>
+        <translation>remote client %1</translation>
+    </message>
 </context>
 <context>
     <name>calorix::TMainFrm</name>

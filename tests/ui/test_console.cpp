@@ -30,7 +30,7 @@ class TestConsole : public QObject {
     TMainFrm& w = fx.Create();
     QVERIFY(fx.WaitFor([&] { return !w.stTemp->text().isEmpty(); }));
     QVERIFY(fx.WaitFor([&] { return w.Requests().Requests().empty(); }));
-    w.Tabs->setCurrentIndex(2);
+    w.Tabs->setCurrentWidget(w.ConsoleTab);
     QVERIFY(w.CopyAction->shortcut().isEmpty());
     Type(w.edConsole, QStringLiteral(":00000000 set.val rd"));
     QVERIFY(fx.WaitFor([&] { return w.edConsole->toPlainText().count('>') == 2; }));

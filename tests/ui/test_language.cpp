@@ -41,7 +41,8 @@ class TestLanguage : public QObject {
     QCOMPARE(w.StaticText1->text(), QStringLiteral("Protection:"));
     QCOMPARE(w.Tabs->tabText(0), QStringLiteral("Chart"));
     QCOMPARE(w.Tabs->tabText(1), QStringLiteral("Values"));
-    QCOMPARE(w.Tabs->tabText(3), QStringLiteral("Program"));
+    QCOMPARE(w.Tabs->tabText(2), QStringLiteral("Events"));
+    QCOMPARE(w.Tabs->tabText(4), QStringLiteral("Program"));
 
     QVERIFY(
         TWindowFixture::WaitFor([&] { return w.SelectedDevice() && !w.stTemp->text().isEmpty(); }));

@@ -42,7 +42,8 @@ class TestMainWindow : public QObject {
     QCOMPARE(w.Tabs->currentIndex(), 0);
     QCOMPARE(w.Tabs->tabText(0), QStringLiteral("Графики"));
     QCOMPARE(w.Tabs->tabText(1), QStringLiteral("Значения"));
-    QCOMPARE(w.Tabs->tabText(2), QStringLiteral("Консоль"));
+    QCOMPARE(w.Tabs->tabText(2), QStringLiteral("События"));
+    QCOMPARE(w.Tabs->tabText(3), QStringLiteral("Консоль"));
     QCOMPARE(w.OpenAction->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
     QCOMPARE(w.SaveAction->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
     QCOMPARE(w.PrintAction->shortcut(), QKeySequence(QStringLiteral("Ctrl+P")));
