@@ -211,6 +211,7 @@ constexpr std::array kMessages{
     TEntry{1247, QT_TRANSLATE_NOOP("calorix", "брокер MQTT")},
     TEntry{1248, QT_TRANSLATE_NOOP("calorix", "система")},
     TEntry{1249, QT_TRANSLATE_NOOP("calorix", "удаленный клиент %1")},
+    TEntry{1260, QT_TRANSLATE_NOOP("calorix", "файл данных не записывается")},
 };
 
 }  // namespace

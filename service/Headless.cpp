@@ -75,6 +75,9 @@ void THeadless::Start() {
                      : SplitSerials(ini.ReadString(kSection, QStringLiteral("Thermostats"), {}));
   FPollTime =
       ClampPollTime(ini.ReadInteger(QStringLiteral("Chart"), QStringLiteral("PollTime"), 1000));
+  // A temperature program that ran when the last run ended is told, never continued.
+  for (const TAbandonedProgram& p : TakeAbandonedPrograms(StateFolder()))
+    Log(p.Serial, p.Notice);
 
   FStation->SetProductPattern(ini.ReadString(QStringLiteral("usb"), QStringLiteral("pname"),
                                              QStringLiteral("thermostat|(usb.{0,}adapter)")));
@@ -124,6 +127,8 @@ void THeadless::Open(const QString& serial) {
   TSessionOptions options;
   options.Clock = FOptions.Clock;
   options.Serial = serial;  // no journal: the data file is the durable record
+  options.NotesFolder = StateFolder();
+  options.JournalOwner = JournalOwnerFor(serial);  // names the program's note
   entry->Session = std::make_unique<TThermostatSession>(std::move(options));
   entry->Session->SetPollTime(FPollTime);
   TDataFileOptions file;
@@ -153,6 +158,7 @@ void THeadless::Connect(TEntry& e) {
       log(s->Runner().StatusText(s->LocalFormat()));
   });
   connect(e.File.get(), &TDataFile::Log, this, log);
+  connect(e.File.get(), &TDataFile::FailedChanged, s, &TThermostatSession::DataFileFailed);
 
   // Recorded from the moment it is found; a thermostat that comes back goes
   // on in the same record and file, unless a client stopped the recording.
@@ -162,10 +168,13 @@ void THeadless::Connect(TEntry& e) {
       e.Session->StartRecording();
   });
   connect(s, &TThermostatSession::Detached, this, [log] { log(LoadStr(1185)); });
-  // A line for each raise, acknowledgement and clearing of an alarm.
+  // A line for each raise, acknowledgement and clearing of an alarm; the data
+  // file's own lines tell of its failure and its recovery, with the reason.
   connect(s, &TThermostatSession::AlarmsChanged, this, [s, log] {
-    for (const TAlarmChange& change : s->AlarmChanges())
-      log(AlarmChangeText(change));
+    for (const TAlarmChange& change : s->AlarmChanges()) {
+      if (change.Code != TAlarmCode::DataFile || change.Event == TAlarmEvent::Acknowledged)
+        log(AlarmChangeText(change));
+    }
   });
   connect(s, &TThermostatSession::TemperatureRead, this, [this, &e] { TakeSamples(e); });
   connect(s, &TThermostatSession::RecordingChanged, this, [&e](bool on) {
@@ -215,6 +224,11 @@ void THeadless::Stop() {
   }
   // The clients are closed and the broker hears this client is offline.
   FServices.reset();
+}
+
+QString THeadless::StateFolder() const {
+  // No serial's folder begins with a dot (see DataFileName).
+  return QDir(FDataFolder).filePath(QStringLiteral(".state"));
 }
 
 std::vector<TThermostatSession*> THeadless::Sessions() const {

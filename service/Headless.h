@@ -61,6 +61,9 @@ class THeadless final : public QObject {
   // The data folder: the section Headless's "DataFolder", by default
   // $XDG_DATA_HOME/Calorix. The remote file commands use it too.
   const QString& DataFolder() const { return FDataFolder; }
+  // Where the sessions keep what the next start must know (the note of a
+  // running temperature program): "<data folder>/.state".
+  QString StateFolder() const;
   // The serials this run takes; empty: every one found.
   const QStringList& Thermostats() const { return FThermostats; }
   std::vector<TThermostatSession*> Sessions() const;

@@ -61,8 +61,8 @@ std::optional<QString> Key(const TIniFile& ini, const QString& section, const ch
 }  // namespace
 
 const char* AlarmCodeName(TAlarmCode code) {
-  static const char* const names[kAlarmCodes] = {"protection", "off",  "lost",
-                                                 "deviation",  "high", "low"};
+  static const char* const names[kAlarmCodes] = {"protection", "off", "lost",    "deviation",
+                                                 "high",       "low", "datafile"};
   return names[int(code)];
 }
 
@@ -89,6 +89,8 @@ QString AlarmText(TAlarmCode code, int detail) {
       return LoadStr(1149);
     case TAlarmCode::Low:
       return LoadStr(1150);
+    case TAlarmCode::DataFile:
+      return LoadStr(1260);
   }
   return {};
 }
@@ -405,6 +407,13 @@ void TAlarmWatch::Limits(double value) {
 
 void TAlarmWatch::Tick() {
   CheckLost();
+}
+
+void TAlarmWatch::DataFile(bool failing) {
+  if (failing)
+    Raise(TAlarmCode::DataFile, 0);
+  else
+    Clear(TAlarmCode::DataFile);
 }
 
 void TAlarmWatch::CheckLost() {

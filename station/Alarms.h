@@ -21,10 +21,10 @@ namespace calorix {
 class TIniFile;
 
 // In the order the lists show them.
-enum class TAlarmCode { Protection, Off, Lost, Deviation, High, Low };
-inline constexpr int kAlarmCodes = 6;
+enum class TAlarmCode { Protection, Off, Lost, Deviation, High, Low, DataFile };
+inline constexpr int kAlarmCodes = 7;
 
-// "protection", "off", "lost", "deviation", "high", "low".
+// "protection", "off", "lost", "deviation", "high", "low", "datafile".
 const char* AlarmCodeName(TAlarmCode code);
 
 struct TAlarmSettings {
@@ -109,6 +109,9 @@ class TAlarmWatch {
   void Protection(int bits);
   void SwitchedOff();
   void Tick();  // the poll timer's tick: a silent link is lost after its time
+  // The front end's data file (a program without a window keeps one): raised
+  // while it cannot be written, cleared once it is written again.
+  void DataFile(bool failing);
 
   // --- What a person does
   void Acknowledge();  // all of them

@@ -50,6 +50,7 @@ TThermostatSession::TThermostatSession(TSessionOptions options, QObject* parent)
       FRecord(std::make_shared<TMeasurementRecord>()),
       FJournalFolder(options.JournalFolder),
       FJournalOwner(options.JournalOwner),
+      FNotesFolder(options.NotesFolder.isEmpty() ? options.JournalFolder : options.NotesFolder),
       FRunner(*this, *options.Clock),
       FAlarms(*options.Clock) {
   FBoundSerial = options.Serial;
@@ -288,6 +289,11 @@ void TThermostatSession::SwitchedOff() {
 
 void TThermostatSession::AcknowledgeAlarms() {
   FAlarms.Acknowledge();
+  AlarmsFed();
+}
+
+void TThermostatSession::DataFileFailed(bool failed) {
+  FAlarms.DataFile(failed);
   AlarmsFed();
 }
 

@@ -39,6 +39,9 @@ struct TSessionOptions {
   IClock* Clock = nullptr;  // required, not owned
   // Where the crash journal lives; empty: none is kept.
   QString JournalFolder;
+  // Where the note of a running program lives (see ProgramNoteFileName);
+  // empty: the journal's folder.
+  QString NotesFolder;
   // Names the journal's file and the program's note (see JournalOwnerFor);
   // empty: the process id alone, as a program of one window names them.
   QString JournalOwner;
@@ -192,7 +195,7 @@ class TThermostatSession : public QObject, private TRequestQueueHost, private IP
   // The serial number of the thermostat the running program started on.
   const QString& ProgramSerial() const { return FProgramSerial; }
   TTimer* ProgramTimer() const { return FProgramTimer; }
-  // The note of a running program in the journal folder, this process's own
+  // The note of a running program in the notes folder, this process's own
   // and locked while written; empty: none kept.
   QString ProgramNoteFileName() const;
   // The notices of programs that were running when their program ended
@@ -233,6 +236,8 @@ class TThermostatSession : public QObject, private TRequestQueueHost, private IP
   void AcknowledgeAlarms();
   // The settings of every thermostat; the attached one's apply.
   void SetAlarmConfig(const TAlarmConfig& config);
+  // The front end's data file cannot be written (true) or is written again.
+  void DataFileFailed(bool failed);
   // What the last AlarmsChanged raised, acknowledged and cleared.
   const std::vector<TAlarmChange>& AlarmChanges() const { return FAlarmChanges; }
 
@@ -332,6 +337,7 @@ class TThermostatSession : public QObject, private TRequestQueueHost, private IP
   bool FModified = false;
   QString FJournalFolder;
   QString FJournalOwner;
+  QString FNotesFolder;  // of the program's note
   std::unique_ptr<TRecordJournal> FJournal;
 
   TProgramRunner FRunner;
@@ -360,6 +366,15 @@ QString JournalOwnerFor(const QString& serial);
 // The serial a journal file of such an owner names; empty for one of a
 // program of one window.
 QString JournalSerial(const QString& journalPath);
+
+// A temperature program that was running when its program ended, as its note tells.
+struct TAbandonedProgram {
+  QString Serial;  // the thermostat it ran on; empty in an earlier version's note
+  QString Notice;  // what a person is told of it
+};
+// The notes of such programs in folder, each gone once read; a note whose
+// program still runs is locked and left alone.
+std::vector<TAbandonedProgram> TakeAbandonedPrograms(const QString& folder);
 
 // The text of a protection status: "Норма", or the lowest fault bit's name.
 QString ProtectionText(int bits);

@@ -1,6 +1,6 @@
 // The session's temperature program: the runner fed with the session's
 // readings, its setpoints written through the request queue, and the note of a
-// running program kept in the journal folder.
+// running program kept in the notes folder (the journal's, unless told otherwise).
 #include "station/Session.h"
 
 #include "base/Messages.h"
@@ -175,13 +175,13 @@ void TThermostatSession::LogProgramChange(TProgramState state, int step) {
 }
 
 QString TThermostatSession::ProgramNoteFileName() const {
-  if (FJournalFolder.isEmpty())
+  if (FNotesFolder.isEmpty())
     return {};
-  // In the journal's folder, one per process like the crash journal: what a
-  // program that ended abnormally leaves for the next start.
+  // One per process (and thermostat) like the crash journal: what a program
+  // that ended abnormally leaves for the next start.
   const QString owner =
       FJournalOwner.isEmpty() ? QString::number(QCoreApplication::applicationPid()) : FJournalOwner;
-  return QDir(FJournalFolder).filePath(QStringLiteral("program-%1.json").arg(owner));
+  return QDir(FNotesFolder).filePath(QStringLiteral("program-%1.json").arg(owner));
 }
 
 void TThermostatSession::WriteProgramNote() {
@@ -191,8 +191,9 @@ void TThermostatSession::WriteProgramNote() {
   QJsonObject o{{QStringLiteral("name"), FRunner.Program().Name},
                 {QStringLiteral("file"), FProgramPath},
                 {QStringLiteral("step"), FRunner.Step()},
-                {QStringLiteral("steps"), int(FRunner.Program().Steps.size())}};
-  QDir().mkpath(FJournalFolder);
+                {QStringLiteral("steps"), int(FRunner.Program().Steps.size())},
+                {QStringLiteral("serial"), FProgramSerial}};
+  QDir().mkpath(FNotesFolder);
   const QByteArray text = QJsonDocument(o).toJson(QJsonDocument::Compact);
   // Written whole to a new file that is locked before it takes the name, so
   // the name always belongs to a whole note locked while this program lives
@@ -220,12 +221,19 @@ void TThermostatSession::RemoveProgramNote() {
 }
 
 QStringList TThermostatSession::TakeAbandonedProgramNotes() {
+  QStringList notices;
+  for (const TAbandonedProgram& p : TakeAbandonedPrograms(FNotesFolder))
+    notices << p.Notice;
+  return notices;
+}
+
+std::vector<TAbandonedProgram> TakeAbandonedPrograms(const QString& notesFolder) {
   // A note whose owner still runs is locked and left alone; "program.json" is
   // an earlier version's, and a ".new" one a note cut short.
-  QStringList notices;
-  if (FJournalFolder.isEmpty())
-    return notices;
-  const QDir folder(FJournalFolder);
+  std::vector<TAbandonedProgram> found;
+  if (notesFolder.isEmpty())
+    return found;
+  const QDir folder(notesFolder);
   const QStringList names =
       folder.entryList({QStringLiteral("program-*.json"), QStringLiteral("program.json"),
                         QStringLiteral("program-*.json.new")},
@@ -245,11 +253,12 @@ QStringList TThermostatSession::TakeAbandonedProgramNotes() {
     QFile::remove(path);  // while still locked: no other start tells it again
     if (name.endsWith(QStringLiteral(".new")))
       continue;
-    notices << LoadStr(1062).arg(o.value(QStringLiteral("name")).toString(),
-                                 QString::number(o.value(QStringLiteral("step")).toInt()),
-                                 QString::number(o.value(QStringLiteral("steps")).toInt()));
+    found.push_back({o.value(QStringLiteral("serial")).toString(),
+                     LoadStr(1062).arg(o.value(QStringLiteral("name")).toString(),
+                                       QString::number(o.value(QStringLiteral("step")).toInt()),
+                                       QString::number(o.value(QStringLiteral("steps")).toInt()))});
   }
-  return notices;
+  return found;
 }
 
 }  // namespace calorix

@@ -964,6 +964,10 @@ Continue?</translation>
         <source>удаленный клиент %1</source>
         <translation>remote client %1</translation>
     </message>
+    <message>
+        <source>файл данных не записывается</source>
+        <translation>the data file cannot be written</translation>
+    </message>
 </context>
 <context>
     <name>calorix::TMainFrm</name>

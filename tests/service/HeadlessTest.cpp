@@ -8,9 +8,12 @@
 #include "link/SimThermostat.h"
 #include "record/DataFile.h"
 #include "record/MeasurementFile.h"
+#include "remote/RemoteServer.h"
 #include "service/Headless.h"
+#include "station/Services.h"
 #include "station/Session.h"
 #include "station/Station.h"
+#include "tests/support/TestBroker.h"
 #include "tests/support/WaitFor.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +22,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 
 namespace calorix {
@@ -54,6 +58,8 @@ class HeadlessTest : public ::testing::Test {
     o.Clock = &Clock;
     o.IniFileName = f.fileName();
     o.Thermostats = named;
+    o.Remote = Remote;
+    o.Mqtt = Mqtt;
     o.UtcNow = [] { return QDateTime(QDate(2026, 12, 9), QTime(10, 0), Qt::UTC); };
     o.Log = [this](const QString& line) { Log << line; };
     Headless = std::make_unique<THeadless>(std::move(o), std::move(sim));
@@ -101,6 +107,7 @@ class HeadlessTest : public ::testing::Test {
   std::unique_ptr<THeadless> Headless;
   QStringList Log;
   QByteArray IniText;
+  std::optional<TEndpoint> Remote, Mqtt;  // the services of the next Start
 };
 
 TEST_F(HeadlessTest, RunsWithoutAnyGuiApplication) {
@@ -234,6 +241,97 @@ TEST_F(HeadlessTest, AFolderThatCannotBeWrittenIsSaidOnceAndPollingGoesOn) {
   EXPECT_TRUE(Headless->DataFileOf(Session("SN-1"))->Failed());
   Headless->Stop();
   EXPECT_EQ(Log.filter(LoadStr(1187).arg(3).section(QLatin1Char('('), 0, 0)).size(), 2);
+}
+
+// The same failure is an alarm for whoever watches from afar: STATus:ALARm?
+// and the retained alarm topic name it until the file is written again; the
+// log keeps the file's own lines for it.
+TEST_F(HeadlessTest, AFileThatCannotBeWrittenIsAnAlarmForClientsAndTheBroker) {
+  if (!test::TTestBroker::Available() || !test::TTestSubscriber::Available())
+    GTEST_SKIP() << "mosquitto or its clients are not installed";
+  test::TTestBroker broker(true);
+  ASSERT_TRUE(broker.Error().isEmpty()) << broker.Error().toStdString();
+  test::TTestSubscriber lab(broker.Port(), QStringLiteral("calorix/SN-1/alarm"));
+  QFile blocker(Dir.filePath(QStringLiteral("data")));
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  Remote = TEndpoint{QStringLiteral("127.0.0.1"), 0};
+  Mqtt = TEndpoint{QStringLiteral("127.0.0.1"), std::uint16_t(broker.Port())};
+  Start(QStringLiteral("[Headless]\nDataFolder=%1/sub\nThermostats=SN-1\n"));
+  ASSERT_TRUE(Idle());
+  QTcpSocket client;
+  client.connectToHost(QStringLiteral("127.0.0.1"),
+                       Headless->Services()->Remote().Server()->Port());
+  const auto ask = [&](const char* line) {
+    client.write(QByteArray(line) + '\n');
+    EXPECT_TRUE(test::WaitForEvent([&] { return client.canReadLine(); })) << line;
+    return client.readLine().trimmed().toStdString();
+  };
+  // The alarm topic's last message, with these codes active and unacknowledged.
+  const auto published = [&](const char* active, const char* unacknowledged) {
+    const QString payload = QStringLiteral(R"({"active": [%1], "unacknowledged": [%2], "since": )")
+                                .arg(QLatin1String(active), QLatin1String(unacknowledged));
+    return test::WaitForEvent([&] {
+      const QStringList lines = lab.Lines();
+      return !lines.isEmpty() && lines.last().contains(payload);
+    });
+  };
+  TDataFile* file = Headless->DataFileOf(Session("SN-1"));
+  EXPECT_EQ(ask("STAT:ALAR?"), "\"\"");
+
+  file->Timer()->Fire();
+  EXPECT_EQ(ask("STAT:ALAR?"), "\"datafile\"");
+  EXPECT_TRUE(published(R"("datafile")", R"("datafile")")) << lab.Lines().join('\n').toStdString();
+  ASSERT_TRUE(blocker.remove());
+  file->Timer()->Fire();
+  EXPECT_FALSE(file->Failed());
+  EXPECT_EQ(ask("STAT:ALAR?;STAT:ALAR:UNACK?"), "\"\";\"datafile\"");
+  EXPECT_TRUE(published("", R"("datafile")")) << lab.Lines().join('\n').toStdString();
+  // The file's own lines say it, with the reason: the alarm adds none.
+  EXPECT_EQ(Log.filter(AlarmText(TAlarmCode::DataFile, 0)).size(), 0)
+      << Log.join('\n').toStdString();
+  const QString again = LoadStr(1181).section(QStringLiteral("%1"), 1);  // after the path
+  EXPECT_EQ(Log.filter(again).size(), 1) << Log.join('\n').toStdString();
+}
+
+// A temperature program the last run left running is told at the next start,
+// with its thermostat, and not continued.
+TEST_F(HeadlessTest, AnInterruptedProgramIsToldAtTheNextStartAndNotContinued) {
+  const QString ini = QStringLiteral("[Headless]\nDataFolder=%1\n");
+  Start(ini);
+  ASSERT_TRUE(Idle());
+  TProgram program;
+  program.Name = QStringLiteral("Отжиг");
+  TProgramStep set, hold;
+  set.Type = TStepType::Set;
+  set.Setpoint = 30.0;
+  hold.Type = TStepType::Hold;
+  hold.Seconds = 3600.0;
+  program.Steps = {set, hold};
+  TThermostatSession* s = Session("SN-2");
+  s->SetProgram(program);
+  QString error;
+  ASSERT_TRUE(s->RunProgram(&error)) << error.toStdString();
+  ASSERT_TRUE(Idle());
+  for (int i = 0; i < 3 && s->ProgramStep() < 2; ++i) {
+    s->ProgramTimer()->Fire();
+    ASSERT_TRUE(Poll());
+  }
+  ASSERT_EQ(s->ProgramStep(), 2);
+  Headless.reset();  // a kill or a power cut: the program never ends
+
+  Log.clear();
+  Start(ini);
+  ASSERT_TRUE(Idle());
+  const QString told = QStringLiteral("SN-2: ") + LoadStr(1062).arg(program.Name).arg(2).arg(2);
+  EXPECT_EQ(Log.filter(program.Name), QStringList{told}) << Log.join('\n').toStdString();
+  for (TThermostatSession* session : Headless->Sessions())
+    EXPECT_EQ(session->ProgramState(), TProgramState::Stopped);
+  // Told once: the note is gone, and a third start says nothing of it.
+  Headless.reset();
+  Log.clear();
+  Start(ini);
+  EXPECT_TRUE(Log.filter(program.Name).isEmpty()) << Log.join('\n').toStdString();
 }
 
 }  // namespace

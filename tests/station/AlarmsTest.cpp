@@ -30,7 +30,9 @@ constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 // and the codes active after it.
 struct TStep {
   double At;
-  char Kind;  // A attach, D detach, T temperature, S setpoint, P protection, O off, K poll tick
+  // A attach, D detach, T temperature, S setpoint, P protection, O off, K poll
+  // tick, F the data file fails (1) or is written again (0)
+  char Kind;
   double Value;
   const char* Active;
 };
@@ -68,6 +70,9 @@ void Feed(TAlarmWatch& w, TManualClock& clock, const TStep& s) {
       break;
     case 'K':
       w.Tick();
+      break;
+    case 'F':
+      w.DataFile(s.Value != 0);
       break;
   }
 }
@@ -151,6 +156,17 @@ TEST(AlarmWatch, RaisesEachConditionAfterItsDelayAndNotBefore) {
       {"a delay of 0 raises at the first reading outside",
        Settings(1, 0, 30.0),
        {{0, 'A', 0, ""}, {0, 'S', 20, ""}, {1, 'T', 20, ""}, {2, 'T', 31, "deviation,high"}}},
+      {"the data file at once, whatever the thermostat does, last in the list",
+       Settings(0, 60),
+       {{0, 'F', 1, "datafile"},
+        {1, 'A', 0, "datafile"},
+        {2, 'P', 1, "protection,datafile"},
+        {3, 'D', 0, "protection,lost,datafile"},
+        {4, 'A', 0, "protection,lost,datafile"},
+        {5, 'T', 20, "protection,datafile"},
+        {6, 'O', 0, "protection,off,datafile"},
+        {7, 'F', 1, "protection,off,datafile"},
+        {8, 'F', 0, "protection,off"}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);

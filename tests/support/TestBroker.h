@@ -110,4 +110,35 @@ class TTestBroker {
   QString FLog;
 };
 
+// Another client of the lab ("test-sub"; the broker's log tells when it has
+// subscribed), reading a topic filter: one line per message, "<topic> <payload>".
+class TTestSubscriber {
+ public:
+  TTestSubscriber(int port, const QString& filter) {
+    FProcess.start(QStandardPaths::findExecutable(QStringLiteral("mosquitto_sub")),
+                   {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                    QString::number(port), QStringLiteral("-i"), QStringLiteral("test-sub"),
+                    QStringLiteral("-u"), QStringLiteral("lab"), QStringLiteral("-P"),
+                    QStringLiteral("secret"), QStringLiteral("-v"), QStringLiteral("-t"), filter});
+  }
+  ~TTestSubscriber() {
+    FProcess.terminate();
+    FProcess.waitForFinished();
+  }
+  static bool Available() {
+    return !QStandardPaths::findExecutable(QStringLiteral("mosquitto_sub")).isEmpty();
+  }
+  // Every line so far.
+  QStringList Lines() {
+    FText += QString::fromUtf8(FProcess.readAllStandardOutput());
+    QStringList lines = FText.split(QLatin1Char('\n'));
+    lines.removeLast();  // not ended yet, or empty
+    return lines;
+  }
+
+ private:
+  QProcess FProcess;
+  QString FText;
+};
+
 }  // namespace calorix::test
