@@ -10,6 +10,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QJsonDocument>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -189,6 +190,8 @@ void TSessionPublisher::Add(TThermostatSession& session) {
   });
   connect(&session, &TThermostatSession::ProgramLoaded, e, [this, e] { PublishProgram(*e); });
   connect(&session, &TThermostatSession::AlarmsChanged, e, [this, e] { PublishAlarms(*e); });
+  connect(&session, &TThermostatSession::EventLogged, e,
+          [this, e](const TEvent& event) { PublishEvent(*e, event); });
   SelectionChanged(*e);
 }
 
@@ -338,6 +341,17 @@ void TSessionPublisher::PublishAlarms(TEntry& e) {
   if (FClient && !serial.isEmpty())
     FClient->Publish(ThermostatTopic(Prefix(), serial, "alarm"), AlarmJson(e.Session->Alarms()),
                      true);
+}
+
+void TSessionPublisher::PublishEvent(TEntry& e, const TEvent& event) {
+  // Under the thermostat the event names; one that names none (a window's
+  // session without its thermostat) under the one last attached.
+  const QString& serial = !event.Serial.isEmpty() ? event.Serial : e.AlarmSerial;
+  if (!FClient || serial.isEmpty())
+    return;
+  FClient->Publish(ThermostatTopic(Prefix(), serial, "event"),
+                   QJsonDocument(EventToJson(event)).toJson(QJsonDocument::Compact).toStdString(),
+                   false);
 }
 
 void TSessionPublisher::PublishProgram(TEntry& e) {

@@ -1,9 +1,9 @@
 #pragma once
 // Publishing the station's sessions to an MQTT broker over one connection: the
-// section "MQTT" of the settings, each session's readings handed to the client
-// as topics under its thermostat's serial, the connection's state as a text for
-// the status line, and setpoint commands from the broker through the request
-// queue of the session that shows the thermostat named in the topic.
+// section "MQTT" of the settings, each session's readings and events handed to
+// the client as topics under its thermostat's serial, the connection's state as
+// a text for the status line, and setpoint commands from the broker through
+// the request queue of the session that shows the thermostat named in the topic.
 #include "base/Endpoint.h"
 #include "publish/MqttClient.h"
 
@@ -23,6 +23,7 @@ namespace calorix {
 class TIniFile;
 class TStation;
 class TThermostatSession;
+struct TEvent;
 
 // The section as the settings file holds it; the password stays in its own file.
 struct TPublishConfig {
@@ -89,6 +90,8 @@ class TSessionPublisher : public QObject {
   void SelectionChanged(TEntry& entry);
   void PublishProgram(TEntry& entry);
   void PublishAlarms(TEntry& entry);  // <prefix>/<serial>/alarm, retained
+  // <prefix>/<serial>/event, not retained: one JSON object per event logged.
+  void PublishEvent(TEntry& entry, const TEvent& event);
 
   // A message on <prefix>/<serial>/setpoint/set: a setpoint for the session
   // showing that thermostat, within that session's limits of programs, scripts

@@ -3,6 +3,7 @@
 // commands reaching the session of the serial their topic names, and none a
 // thermostat that no session shows.
 #include "base/Clock.h"
+#include "base/Messages.h"
 #include "base/Timer.h"
 #include "link/Hid.h"
 #include "link/SimHidPlatform.h"
@@ -18,6 +19,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -161,6 +164,80 @@ TEST(PublishRoutingTest, EachSessionUnderItsOwnSerial) {
   delete second;
   EXPECT_TRUE(WaitFor([&] { return lab.Seen(QStringLiteral("lab/SN-B_2/online 0")); }))
       << lab.Lines().toStdString();
+}
+
+// Each event a session logs: one JSON object on <prefix>/<serial>/event, as
+// it happens and never retained (a client connecting later gets no old one).
+TEST(PublishRoutingTest, EachEventOnceAsJsonNeverRetained) {
+  if (!test::TTestBroker::Available() || !test::TTestSubscriber::Available())
+    GTEST_SKIP() << "mosquitto or its clients are not installed";
+  test::TTestBroker broker(true);
+  ASSERT_TRUE(broker.Error().isEmpty()) << broker.Error().toStdString();
+  test::TTestSubscriber lab(broker.Port(), QStringLiteral("lab/+/event"));
+  ASSERT_TRUE(WaitFor([&] { return broker.Log().contains("Received SUBSCRIBE from test-sub"); }))
+      << broker.Log().toStdString();
+
+  TTimer::SetManualMode(true);
+  struct TManualOff {
+    ~TManualOff() { TTimer::SetManualMode(false); }
+  } manualOff;
+  TManualClock clock;
+  auto sim = std::make_unique<TSimHidPlatform>(std::shared_ptr<IClock>(&clock, [](IClock*) {}));
+  TSimThermostatOptions bath;
+  bath.Serial = "SN-A";
+  sim->Plug(bath);
+  TStation station(std::move(sim));
+  station.SetProductPattern(QStringLiteral("thermostat"));
+  TSessionOptions options;
+  options.Clock = &clock;
+  auto* session = new TThermostatSession(std::move(options), &station);
+  station.AddSession(session);
+  ASSERT_TRUE(WaitFor([&] { return session->Device() && session->Requests().Requests().empty(); }));
+
+  TPublishConfig config;
+  config.Enabled = true;
+  config.Host = QStringLiteral("127.0.0.1");
+  config.Port = broker.Port();
+  config.Prefix = QStringLiteral("lab");
+  config.ClientId = QStringLiteral("events");
+  TSessionPublisher publisher(station, config, std::nullopt);
+  const QString connected = LoadStr(1090).arg(config.Host).arg(config.Port);
+  ASSERT_TRUE(WaitFor([&] { return publisher.State() == connected; }))
+      << broker.Log().toStdString();
+
+  constexpr qint64 kBase = 1'796'000'000'000;
+  session->SetUtcBase(kBase);
+  {
+    const TThermostatSession::TActing client(*session,
+                                             source::Remote(QStringLiteral("127.0.0.1:5000")));
+    session->LogEvent(
+        TEventKind::SettingChanged, QStringLiteral("Порт: 5025"),
+        {{QStringLiteral("key"), QStringLiteral("Port")}, {QStringLiteral("new"), 5025}});
+  }
+  const QString topic = QStringLiteral("lab/SN-A/event ");
+  ASSERT_TRUE(WaitFor([&] { return !lab.Lines().isEmpty(); })) << broker.Log().toStdString();
+  const QStringList lines = lab.Lines();
+  ASSERT_EQ(lines.size(), 1) << lines.join('\n').toStdString();
+  ASSERT_TRUE(lines[0].startsWith(topic)) << lines[0].toStdString();
+  const QJsonObject event = QJsonDocument::fromJson(lines[0].mid(topic.size()).toUtf8()).object();
+  EXPECT_EQ(event.value(QStringLiteral("time")).toString(),
+            QStringLiteral("2026-11-30T00:53:20.000Z"));
+  EXPECT_TRUE(event.value(QStringLiteral("elapsed")).isNull());  // not recording
+  EXPECT_EQ(event.value(QStringLiteral("serial")).toString(), QStringLiteral("SN-A"));
+  EXPECT_EQ(event.value(QStringLiteral("kind")).toString(), QStringLiteral("setting"));
+  EXPECT_EQ(event.value(QStringLiteral("source")).toString(),
+            QStringLiteral("remote 127.0.0.1:5000"));
+  EXPECT_EQ(event.value(QStringLiteral("text")).toString(), QStringLiteral("Порт: 5025"));
+  EXPECT_EQ(event.value(QStringLiteral("values")).toObject().value(QStringLiteral("new")).toInt(),
+            5025);
+  // The broker's log shows the retain flag the program sent.
+  QString published;
+  for (const QString& line : broker.Log().split(QLatin1Char('\n'))) {
+    if (line.contains(QStringLiteral("Received PUBLISH from events")) &&
+        line.contains(QStringLiteral("'lab/SN-A/event'")))
+      published = line;
+  }
+  EXPECT_TRUE(published.contains(QStringLiteral(", r0,"))) << published.toStdString();
 }
 
 }  // namespace
