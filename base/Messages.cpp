@@ -212,6 +212,7 @@ constexpr std::array kMessages{
     TEntry{1248, QT_TRANSLATE_NOOP("calorix", "система")},
     TEntry{1249, QT_TRANSLATE_NOOP("calorix", "удаленный клиент %1")},
     TEntry{1260, QT_TRANSLATE_NOOP("calorix", "файл данных не записывается")},
+    TEntry{1261, QT_TRANSLATE_NOOP("calorix", "%1 (источник: %2)")},
 };
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -94,7 +95,10 @@ void TDataFile::Append(double time, double value) {
     s.Id = FNextId++;
     const QDateTime now = FOptions.UtcNow ? FOptions.UtcNow() : QDateTime::currentDateTimeUtc();
     s.Stamp = now.toUTC().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    s.StartUtcMs = now.toMSecsSinceEpoch();
     s.Start = start;
+    s.Events = std::exchange(FNextEvents, {});
+    s.MetaDue = bool(FOptions.Meta);  // written with the file
     FSegments.push_back(std::move(s));
     FOpenSegment = true;
     FPath = QDir(FOptions.Folder)
@@ -102,6 +106,36 @@ void TDataFile::Append(double time, double value) {
                           FSegments.back().Stamp + QStringLiteral(".csv"));
   }
   FSegments.back().Samples.push_back({time, value});
+  ++FSegments.back().Count;
+}
+
+void TDataFile::AddEvent(const TEvent& event) {
+  if (!FOptions.Meta)
+    return;
+  if (!FOpenSegment || FSegments.empty()) {
+    FNextEvents.push_back(event);
+    return;
+  }
+  TSegment& s = FSegments.back();
+  s.Events.push_back(event);
+  s.MetaDue = true;
+  if (!s.Path.isEmpty())
+    WriteMeta(s);  // otherwise with the file
+}
+
+bool TDataFile::WriteMeta(TSegment& s) {
+  TRunMeta meta = FOptions.Meta();
+  meta.StartUtcMs = s.StartUtcMs;
+  meta.Samples = s.Count - std::int64_t(s.Samples.size());  // those in the file
+  meta.CsvSha256 = s.Sha256;
+  meta.Events = s.Events;
+  const QString error = WriteSidecar(s.Path, meta);
+  if (!error.isEmpty()) {
+    Fail(error);
+    return false;
+  }
+  s.MetaDue = false;
+  return true;
 }
 
 void TDataFile::Flush() {
@@ -118,27 +152,40 @@ void TDataFile::Finish() {
 void TDataFile::WriteOut(bool sync) {
   while (!FSegments.empty()) {
     TSegment& s = FSegments.front();
-    if (FFd < 0 || FFdSegment != s.Id) {
-      if (s.Samples.empty() && s.Finished) {  // nothing for that file
-        FSegments.pop_front();
-        continue;
+    if (!s.Closed) {
+      if (FFd < 0 || FFdSegment != s.Id) {
+        if (s.Samples.empty() && s.Finished) {  // nothing for that file
+          FSegments.pop_front();
+          continue;
+        }
+        if (FFd >= 0 && (!Sync() || (CloseFile(), false)))
+          return;
+        if (!Open(s))
+          return;
+        s.Path = FPath;
       }
-      if (FFd >= 0 && (!Sync() || (CloseFile(), false)))
+      if (!s.Samples.empty()) {
+        if (!WriteBytes(FormatMeasurementFile(s.Samples, FOptions.Format)))
+          return;
+        s.Samples.clear();
+        s.Samples.shrink_to_fit();
+      }
+      if (!s.Finished) {
+        if (s.MetaDue && !WriteMeta(s))
+          return;
+        break;
+      }
+      if (!Sync())
         return;
-      if (!Open(s))
-        return;
+      CloseFile();
+      s.Closed = true;
+      if (FOptions.Meta) {  // the checksum of the bytes on the disk, once they are all there
+        s.Sha256 = FileSha256(s.Path);
+        s.MetaDue = true;
+      }
     }
-    if (!s.Samples.empty()) {
-      if (!WriteBytes(FormatMeasurementFile(s.Samples, FOptions.Format)))
-        return;
-      s.Samples.clear();
-      s.Samples.shrink_to_fit();
-    }
-    if (!s.Finished)
-      break;
-    if (!Sync())
+    if (s.MetaDue && !WriteMeta(s))
       return;
-    CloseFile();
     FSegments.pop_front();
   }
   if (sync && FUnsynced && !Sync())
@@ -238,7 +285,11 @@ void TDataFile::CloseFile() {
 }
 
 void TDataFile::Fail(const QString& path, int error) {
-  FError = LoadStr(1180).arg(QDir::toNativeSeparators(path), Reason(error));
+  Fail(LoadStr(1180).arg(QDir::toNativeSeparators(path), Reason(error)));
+}
+
+void TDataFile::Fail(const QString& text) {
+  FError = text;
   if (FFailed)
     return;
   FFailed = true;

@@ -7,9 +7,13 @@
 // half a line. A new file starts every 24 hours of record; the elapsed times
 // go on from the run's start. A file that cannot be written (a full disk, a
 // folder without access) is reported once; the samples wait in memory and
-// the writing resumes by itself once it can.
+// the writing resumes by itself once it can. When told what the run says of
+// itself, each file has its metadata file beside it (record/Sidecar.h) with
+// the events logged while it was the current one, rewritten atomically at each
+// event and once more, with the file's checksum, when the file is finished.
 #include "base/NumberFormat.h"
 #include "record/MeasurementFile.h"
+#include "record/Sidecar.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -40,6 +44,10 @@ struct TDataFileOptions {
   int PeriodMs = 5000;     // how often what came in is written and synced
   // The wall clock of the file names; the system's UTC time when not set.
   std::function<QDateTime()> UtcNow;
+  // The thermostat, software and poll period of the metadata files (their
+  // start, samples, checksum and events are the file's own); none are kept
+  // when not set.
+  std::function<TRunMeta()> Meta;
   // Stands in for pwrite(2) so tests can make the disk fail.
   std::function<ssize_t(int fd, const void* data, std::size_t size, off_t offset)> Write;
 };
@@ -62,6 +70,9 @@ class TDataFile : public QObject {
   // Writes, syncs and closes the file; the next Append begins a new one.
   // Samples that could not be written still wait for the disk.
   void Finish();
+  // An event of the current file (one logged between two files belongs to
+  // the next): its metadata file is rewritten now, or once the file is made.
+  void AddEvent(const TEvent& event);
 
   // The file written last (or to be written); empty before the first sample.
   QString Path() const { return FPath; }
@@ -86,10 +97,17 @@ class TDataFile : public QObject {
  private:
   struct TSegment {  // one file's samples not written yet
     std::uint64_t Id = 0;
-    QString Stamp;       // the UTC start in the name
+    QString Stamp;  // the UTC start in the name
+    qint64 StartUtcMs = 0;
     double Start = 0.0;  // record time of the file's first sample
     bool Finished = false;
+    bool Closed = false;  // written whole, synced and closed: only its metadata may be due
     std::vector<TFileSample> Samples;
+    std::int64_t Count = 0;  // samples of the file, written or not
+    QString Path;            // once made
+    QString Sha256;          // once closed
+    std::vector<TEvent> Events;
+    bool MetaDue = false;  // the metadata file differs from what it should say
   };
 
   void WriteOut(bool sync);
@@ -98,13 +116,16 @@ class TDataFile : public QObject {
   bool Sync();
   void CloseFile();
   void Fail(const QString& path, int error);
+  void Fail(const QString& text);
+  bool WriteMeta(TSegment& segment);
   void Recovered();
 
   const TDataFileOptions FOptions;
   TTimer* FTimer = nullptr;  // owned as a child
   std::deque<TSegment> FSegments;
   std::uint64_t FNextId = 1;
-  bool FOpenSegment = false;  // the last segment takes new samples
+  bool FOpenSegment = false;        // the last segment takes new samples
+  std::vector<TEvent> FNextEvents;  // logged while no file was current
 
   int FFd = -1;
   std::uint64_t FFdSegment = 0;  // the segment FFd belongs to

@@ -137,6 +137,12 @@ void THeadless::Open(const QString& serial) {
   file.Format = entry->Session->LocalFormat();
   file.PeriodMs = FOptions.DataPeriodMs;
   file.UtcNow = FOptions.UtcNow;
+  // Each data file has its metadata file: the events are its own.
+  file.Meta = [session = entry->Session.get()] {
+    TRunMeta meta = session->RunMeta();
+    meta.Events.clear();
+    return meta;
+  };
   entry->File = std::make_unique<TDataFile>(std::move(file));
   TEntry& e = *entry;
   FEntries.push_back(std::move(entry));
@@ -152,22 +158,33 @@ void THeadless::Connect(TEntry& e) {
   connect(s, &TThermostatSession::ErrorRaised, this, log);
   connect(s, &TThermostatSession::HandlerFailed, this, log);
   connect(s, &TThermostatSession::StatusMessage, this, log);
-  connect(s, &TThermostatSession::ThermostatSwitchedOff, this, [log] { log(LoadStr(1033)); });
-  connect(s, &TThermostatSession::ProgramStateChanged, this, [s, log](bool noted) {
-    if (noted)
-      log(s->Runner().StatusText(s->LocalFormat()));
-  });
   connect(e.File.get(), &TDataFile::Log, this, log);
+  // A line for each event, and the event in the current data file's metadata.
+  // Where a line of its own says it already (the thermostat found, with its
+  // folder; an alarm) that line stays the only one.
+  connect(s, &TThermostatSession::EventLogged, this, [&e, log](const TEvent& event) {
+    e.File->AddEvent(event);
+    switch (event.Kind) {
+      case TEventKind::ThermostatSelected:
+      case TEventKind::AlarmRaised:
+      case TEventKind::AlarmAcknowledged:
+      case TEventKind::AlarmCleared:
+        return;
+      default:
+        log(LoadStr(1261).arg(event.Text, event.Source));
+    }
+  });
   connect(e.File.get(), &TDataFile::FailedChanged, s, &TThermostatSession::DataFileFailed);
 
   // Recorded from the moment it is found; a thermostat that comes back goes
   // on in the same record and file, unless a client stopped the recording.
   connect(s, &TThermostatSession::Attached, this, [this, &e, log] {
     log(LoadStr(1184).arg(QDir::toNativeSeparators(e.Folder)));
-    if (!e.StoppedByUser && !FStopped)
+    if (!e.StoppedByUser && !FStopped) {
+      const TThermostatSession::TActing service(*e.Session, source::kSystem);
       e.Session->StartRecording();
+    }
   });
-  connect(s, &TThermostatSession::Detached, this, [log] { log(LoadStr(1185)); });
   // A line for each raise, acknowledgement and clearing of an alarm; the data
   // file's own lines tell of its failure and its recovery, with the reason.
   connect(s, &TThermostatSession::AlarmsChanged, this, [s, log] {

@@ -968,6 +968,10 @@ Continue?</translation>
         <source>файл данных не записывается</source>
         <translation>the data file cannot be written</translation>
     </message>
+    <message>
+        <source>%1 (источник: %2)</source>
+        <translation>%1 (source: %2)</translation>
+    </message>
 </context>
 <context>
     <name>calorix::TMainFrm</name>

@@ -5,7 +5,8 @@ WAYLAND_DISPLAY and QT_QPA_PLATFORM unset): `calorix --headless
 mosquitto of the test's own and two PyVISA clients. Both thermostats are
 recorded to their data files, each client addresses its own thermostat,
 SIGTERM ends the program with status 0, the broker told it is offline and
-every file complete; a SIGKILL of a second run leaves whole lines only.
+every file complete, its metadata file holding its checksum; a SIGKILL of a
+second run leaves whole lines only.
 Every wait is for an event (a line, a message, an answer, a file), never a time.
 
   headless.py CALORIX
@@ -13,6 +14,8 @@ Every wait is for an event (a line, a message, an answer, a file), never a time.
 Must run with Debian's /usr/bin/python3 (python3-pyvisa, python3-pyvisa-py).
 """
 import glob
+import hashlib
+import json
 import os
 import re
 import shutil
@@ -158,6 +161,12 @@ try:
               and all(LINE.fullmatch(l) for l in lines),
               f"{serial}: one complete file holding its {points[serial]} samples and more "
               f"({len(lines or [])} lines)")
+        for path in files:
+            meta = path[:-len(".csv")] + ".meta.json"
+            digest = hashlib.sha256(open(path, "rb").read()).hexdigest()
+            recorded = json.load(open(meta)).get("csv_sha256") if os.path.exists(meta) else None
+            check(recorded == digest, f"{os.path.basename(meta)}: the checksum of the finished "
+                  f"file ({recorded})")
     check(retained(broker_port, status_topic) == f"{status_topic} offline",
           "the broker was told the client is offline")
     check(open(ini, "rb").read() == ini_bytes, "the settings file is never written")

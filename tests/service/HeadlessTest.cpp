@@ -8,6 +8,7 @@
 #include "link/SimThermostat.h"
 #include "record/DataFile.h"
 #include "record/MeasurementFile.h"
+#include "record/Sidecar.h"
 #include "remote/RemoteServer.h"
 #include "service/Headless.h"
 #include "station/Services.h"
@@ -18,9 +19,12 @@
 
 #include <gtest/gtest.h>
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocale>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -173,11 +177,13 @@ TEST_F(HeadlessTest, RecordsEachThermostatToItsFileAndNeverWritesTheSettings) {
     ASSERT_EQ(samples.size(), 3u);  // the reading at attach, then two polls
     EXPECT_DOUBLE_EQ(samples[2].Time * 86400, 2.0);
     EXPECT_DOUBLE_EQ(samples[2].Value, 20.0);
-    // One line: found, and where its data goes.
+    // Found, and where its data goes; its recording started by the service.
     const QStringList lines = Log.filter(QStringLiteral("%1: ").arg(QLatin1String(serial)));
-    ASSERT_EQ(lines.size(), 1) << Log.join('\n').toStdString();
+    ASSERT_EQ(lines.size(), 2) << Log.join('\n').toStdString();
     EXPECT_TRUE(lines[0].startsWith(QLatin1String(serial)));
     EXPECT_TRUE(lines[0].endsWith(QDir::toNativeSeparators(QFileInfo(File(serial)).path())));
+    EXPECT_TRUE(lines[1].contains(LoadStr(1204)) && lines[1].contains(source::kSystem))
+        << lines[1].toStdString();
   }
   ASSERT_TRUE(Poll());
   Headless->Stop();  // every file finished without waiting for the period
@@ -332,6 +338,73 @@ TEST_F(HeadlessTest, AnInterruptedProgramIsToldAtTheNextStartAndNotContinued) {
   Log.clear();
   Start(ini);
   EXPECT_TRUE(Log.filter(program.Name).isEmpty()) << Log.join('\n').toStdString();
+}
+
+// Every event is one log line with its source, and goes into the metadata file
+// beside the data file that was current then: rewritten at each event without
+// a checksum, and with the SHA-256 of the file's bytes once the file is done
+// (a new day's file begun, the end of the run).
+TEST_F(HeadlessTest, KeepsTheEventsOfEachFileBesideItAndItsChecksumOnceDone) {
+  Start(QStringLiteral("[Headless]\nDataFolder=%1\nThermostats=SN-1\n"));
+  ASSERT_TRUE(Idle());
+  TThermostatSession* s = Session("SN-1");
+  TDataFile* file = Headless->DataFileOf(s);
+  file->Timer()->Fire();
+  const auto raw = [](const QString& csv) {
+    QFile f(SidecarPath(csv));
+    return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object()
+                                       : QJsonObject();
+  };
+  const auto texts = [](const QString& csv) {
+    QStringList out;
+    for (const TEvent& e : ReadSidecar(csv).Meta.Events)
+      out << e.Text;
+    return out;
+  };
+  const auto sha = [](const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly)
+               ? QString::fromLatin1(
+                     QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex())
+               : QStringLiteral("(unreadable)");
+  };
+  const QString first = File("SN-1");
+  // Made with the file: what happened before its first sample is its own.
+  ASSERT_TRUE(raw(first).contains(QStringLiteral("csv_sha256")));
+  EXPECT_TRUE(raw(first).value(QStringLiteral("csv_sha256")).isNull());
+  EXPECT_TRUE(texts(first).contains(LoadStr(1204))) << texts(first).join('|').toStdString();
+
+  const QString peer = source::Remote(QStringLiteral("127.0.0.1:5000"));
+  {
+    const TThermostatSession::TActing client(*s, peer);
+    s->LogEvent(TEventKind::SettingChanged, QStringLiteral("Порт 5025"));
+  }
+  EXPECT_EQ(texts(first).last(), QStringLiteral("Порт 5025"));  // at once, not at the period
+  EXPECT_TRUE(raw(first).value(QStringLiteral("csv_sha256")).isNull());
+  const QStringList lines = Log.filter(QStringLiteral("Порт 5025"));
+  ASSERT_EQ(lines.size(), 1) << Log.join('\n').toStdString();
+  EXPECT_TRUE(lines[0].startsWith(QStringLiteral("SN-1: Порт 5025")));
+  EXPECT_TRUE(lines[0].contains(peer));
+
+  // A day of record later the next file begins; the first one is done.
+  Clock.AdvanceSeconds(86400);
+  ASSERT_TRUE(Poll());
+  s->LogEvent(TEventKind::SettingChanged, QStringLiteral("Второй день"));
+  file->Timer()->Fire();
+  const QString second = File("SN-1", "-2");
+  ASSERT_TRUE(QFile::exists(second));
+  EXPECT_EQ(raw(first).value(QStringLiteral("csv_sha256")).toString(), sha(first));
+  EXPECT_EQ(raw(first).value(QStringLiteral("samples")).toInt(), 1);
+  EXPECT_FALSE(texts(first).contains(QStringLiteral("Второй день")));
+  EXPECT_TRUE(texts(second).contains(QStringLiteral("Второй день")));
+  EXPECT_FALSE(texts(second).contains(QStringLiteral("Порт 5025")));
+  EXPECT_TRUE(raw(second).value(QStringLiteral("csv_sha256")).isNull());
+
+  ASSERT_TRUE(Poll());
+  Headless->Stop();
+  EXPECT_EQ(raw(second).value(QStringLiteral("csv_sha256")).toString(), sha(second));
+  EXPECT_EQ(raw(second).value(QStringLiteral("samples")).toInt(), 2);
+  EXPECT_TRUE(ReadSidecar(second).ChecksumMatches);
 }
 
 }  // namespace
