@@ -78,9 +78,9 @@ BENCHMARK_CAPTURE(BM_EventsReplot, panned, TAxisRange{-15 * kDay, 15 * kDay})
     ->Arg(100'000)
     ->Unit(benchmark::kMillisecond);
 
-// One event logged: the page's model takes it and the list, kept at its
-// bottom, paints anew. 1000 appends per run, from the given number of rows.
-void BM_EventsPageAppend(benchmark::State& state) {
+// One event logged: the page's model takes it, the list keeps to its bottom
+// and (painted) paints anew. 1000 appends per run, from the given number of rows.
+void BM_EventsPageAppend(benchmark::State& state, bool painted) {
   TEventsModel model{TFormatSettings{}};
   TEventsView view;
   view.setModel(&model);
@@ -101,12 +101,18 @@ void BM_EventsPageAppend(benchmark::State& state) {
     e.UtcMs += 1000;
     log.push_back(std::move(e));
     model.Follow(log);
-    view.viewport()->repaint();
+    if (painted)
+      view.viewport()->repaint();
   }
   if (!view.AtBottom() || model.rowCount() != int(log.size()))
     state.SkipWithError("the page did not follow the log");
 }
-BENCHMARK(BM_EventsPageAppend)
+BENCHMARK_CAPTURE(BM_EventsPageAppend, painted, true)
+    ->Arg(100)
+    ->Arg(100'000)
+    ->Iterations(1000)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_EventsPageAppend, model, false)
     ->Arg(100)
     ->Arg(100'000)
     ->Iterations(1000)

@@ -65,15 +65,9 @@ QString EventSourceText(const QString& source) {
   return source;
 }
 
-QString RangeEventsText(const std::vector<TEvent>& events, TAxisRange range) {
-  QString text;
-  for (const TEvent& e : events) {
-    if (!e.Elapsed || *e.Elapsed < range.Min || *e.Elapsed > range.Max)
-      continue;
-    text += EventTimeText(e.UtcMs) + QLatin1Char('\t') + EventSourceText(e.Source) +
-            QLatin1Char('\t') + e.Text + QLatin1Char('\n');
-  }
-  return text;
+QString EventClipboardLine(const TEvent& e) {
+  return EventTimeText(e.UtcMs) + QLatin1Char('\t') + EventSourceText(e.Source) +
+         QLatin1Char('\t') + e.Text + QLatin1Char('\n');
 }
 
 namespace {

@@ -30,9 +30,19 @@ QString EventTimeText(qint64 utcMs);
 // Who caused it, in the interface language ("пользователь", "удаленный
 // клиент 127.0.0.1:5025"); a source not known here as it is.
 QString EventSourceText(const QString& source);
-// "time<TAB>source<TAB>text" per event whose elapsed time lies in range (both
-// ends included), in log order, each line ended; empty when none does.
-QString RangeEventsText(const std::vector<TEvent>& events, TAxisRange range);
+// "time<TAB>source<TAB>text" of an event, the line ended.
+QString EventClipboardLine(const TEvent& event);
+// The lines of the events whose elapsed time lies in range (both ends
+// included), in log order; empty when none does.
+template <class TEvents>
+QString RangeEventsText(const TEvents& events, TAxisRange range) {
+  QString text;
+  for (const TEvent& e : events) {
+    if (e.Elapsed && *e.Elapsed >= range.Min && *e.Elapsed <= range.Max)
+      text += EventClipboardLine(e);
+  }
+  return text;
+}
 
 struct TEventMark {
   double Time;  // elapsed, days

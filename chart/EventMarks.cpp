@@ -49,7 +49,13 @@ void TEventMarks::draw(QCPPainter* painter) {
     std::size_t i = FList.FirstFrom(mark, range.lower);
     while (i < marks.size() && marks[i].Time <= range.upper) {
       const double x = std::floor(FKeyAxis->coordToPixel(marks[i].Time));
-      FRects.append(QRectF(x - 1, plot.top(), kWidth, kHeight));
+      const QRect r(int(x) - 1, plot.top(), int(kWidth), int(kHeight));
+      // Marks side by side make one bar: dense events cost one rectangle.
+      if (!FRects.isEmpty() && FRects.back().right() + 1 >= r.left())
+        FRects.back().setRight(r.right());
+      else
+        FRects.append(r);
+      ++FLastDrawn;
       const double next = FKeyAxis->pixelToCoord(x + kWidth);
       i = std::max(i + 1, FList.FirstFrom(mark, next));
     }
@@ -57,7 +63,6 @@ void TEventMarks::draw(QCPPainter* painter) {
       continue;
     painter->setBrush(MarkColor(mark));
     painter->drawRects(FRects);
-    FLastDrawn += int(FRects.size());
   }
 }
 

@@ -42,7 +42,7 @@ class TEventMarks final : public QCPAbstractItem {
   QCPAxis* FKeyAxis;
   TEventMarkList FList;
   std::optional<double> FHighlight;
-  QVector<QRectF> FRects;  // kept between drawings to reuse their memory
+  QVector<QRect> FRects;  // kept between drawings to reuse their memory
   int FLastDrawn = 0;
 };
 

@@ -57,7 +57,7 @@ void TEventsModel::Follow(const std::vector<TEvent>& log) {
     return;
   }
   beginResetModel();
-  FEvents = log;
+  FEvents.assign(log.begin(), log.end());
   endResetModel();
 }
 

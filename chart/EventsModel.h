@@ -10,6 +10,7 @@
 #include <QAbstractTableModel>
 #include <QPointer>
 
+#include <deque>
 #include <vector>
 
 class QHeaderView;
@@ -33,14 +34,16 @@ class TEventsModel final : public QAbstractTableModel {
   // Follows a log that grows at its end and may start anew: the model's rows
   // plus the newest is an insert of one row, anything else a reset.
   void Follow(const std::vector<TEvent>& log);
-  const std::vector<TEvent>& Events() const { return FEvents; }
+  const std::deque<TEvent>& Events() const { return FEvents; }
   const TEvent& Event(int row) const { return FEvents[std::size_t(row)]; }
   QString CellText(int row, int column) const;
   // The row's cells joined with tabs (what Ctrl+C copies).
   QString LineText(int row) const;
 
  private:
-  std::vector<TEvent> FEvents;
+  // A deque: an append never moves the rows before it (a vector's growth
+  // would copy them all now and then).
+  std::deque<TEvent> FEvents;
   TFormatSettings FFormat;
 };
 

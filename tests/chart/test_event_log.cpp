@@ -45,7 +45,7 @@ TEST(EventsModel, FollowsAnAppendAsOneRowAndAnythingElseAsAReset) {
     model.Follow(t.Log);
     EXPECT_EQ(inserted.size(), t.Inserted);
     EXPECT_EQ(resets.size(), t.Resets);
-    EXPECT_EQ(model.Events(), t.Log);
+    EXPECT_EQ(std::vector<TEvent>(model.Events().begin(), model.Events().end()), t.Log);
   }
 }
 
