@@ -161,7 +161,8 @@ void THeadless::Connect(TEntry& e) {
   connect(e.File.get(), &TDataFile::Log, this, log);
   // A line for each event, and the event in the current data file's metadata.
   // Where a line of its own says it already (the thermostat found, with its
-  // folder; an alarm) that line stays the only one.
+  // folder; an alarm; a pause the bath or the program caused, told as an
+  // error with its step) that line stays the only one.
   connect(s, &TThermostatSession::EventLogged, this, [&e, log](const TEvent& event) {
     e.File->AddEvent(event);
     switch (event.Kind) {
@@ -170,9 +171,14 @@ void THeadless::Connect(TEntry& e) {
       case TEventKind::AlarmAcknowledged:
       case TEventKind::AlarmCleared:
         return;
+      case TEventKind::ProgramPaused:
+        if (event.Source == source::kSystem || event.Source == source::kProgram)
+          return;
+        break;
       default:
-        log(LoadStr(1261).arg(event.Text, event.Source));
+        break;
     }
+    log(LoadStr(1261).arg(event.Text, event.Source));
   });
   connect(e.File.get(), &TDataFile::FailedChanged, s, &TThermostatSession::DataFileFailed);
 

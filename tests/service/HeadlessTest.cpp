@@ -300,8 +300,9 @@ TEST_F(HeadlessTest, AFileThatCannotBeWrittenIsAnAlarmForClientsAndTheBroker) {
   EXPECT_EQ(Log.filter(again).size(), 1) << Log.join('\n').toStdString();
 }
 
-// A temperature program the last run left running is told at the next start,
-// with its thermostat, and not continued.
+// A temperature program the last run left running (here paused by the bath,
+// said in one line) is told at the next start, with its thermostat, and not
+// continued.
 TEST_F(HeadlessTest, AnInterruptedProgramIsToldAtTheNextStartAndNotContinued) {
   const QString ini = QStringLiteral("[Headless]\nDataFolder=%1\n");
   Start(ini);
@@ -324,6 +325,10 @@ TEST_F(HeadlessTest, AnInterruptedProgramIsToldAtTheNextStartAndNotContinued) {
     ASSERT_TRUE(Poll());
   }
   ASSERT_EQ(s->ProgramStep(), 2);
+  Second->SetAlarm("000001");
+  ASSERT_TRUE(Poll());
+  ASSERT_EQ(s->ProgramState(), TProgramState::Paused);
+  EXPECT_EQ(Log.filter(s->Runner().CauseText()).size(), 1) << Log.join('\n').toStdString();
   Headless.reset();  // a kill or a power cut: the program never ends
 
   Log.clear();

@@ -3,6 +3,7 @@
 // an earlier run cut off, and a folder or disk that fails and recovers.
 #include "base/Timer.h"
 #include "record/DataFile.h"
+#include "record/Sidecar.h"
 
 #include <gtest/gtest.h>
 #include <QDir>
@@ -48,6 +49,8 @@ class DataFileTest : public ::testing::Test {
       }
       return ::pwrite(fd, data, n, at);
     };
+    if (WithMeta)
+      o.Meta = [] { return TRunMeta{}; };
     return std::make_unique<TDataFile>(std::move(o));
   }
   QString Folder() const { return Dir.filePath(QStringLiteral("data/SN-1")); }
@@ -57,7 +60,8 @@ class DataFileTest : public ::testing::Test {
 
   QTemporaryDir Dir;
   int Minute = 0;
-  ssize_t Room = -1;  // bytes the disk still takes; -1: no limit
+  ssize_t Room = -1;      // bytes the disk still takes; -1: no limit
+  bool WithMeta = false;  // each file with its metadata file
 };
 
 TEST_F(DataFileTest, WritesWholeLinesEachPeriodAndAFilePerDayOfRecord) {
@@ -148,6 +152,31 @@ TEST_F(DataFileTest, ReportsAFailureOnceAndCatchesUpWhenItCan) {
   EXPECT_EQ(Read(File("100000")),
             "0:00:00;20.00\r\n0:00:01;20.50\r\n0:00:02;21.00\r\n0:00:03;21.50\r\n");
   EXPECT_EQ(log.count(), 4);
+}
+
+// A metadata file that cannot be written fails like the data file (the
+// events wait) and is written, with the finished file's checksum, once it can.
+TEST_F(DataFileTest, AMetadataFileThatCannotBeWrittenFailsAndCatchesUp) {
+  WithMeta = true;
+  auto file = Make(Folder());
+  file->Append(0, 20.0);
+  file->Timer()->Fire();
+  const QString meta = SidecarPath(File("100000"));
+  ASSERT_TRUE(QFile::remove(meta));
+  ASSERT_TRUE(QDir().mkpath(meta + QStringLiteral("/blocker")));  // a folder in its place
+  TEvent event;
+  event.Text = QStringLiteral("kept");
+  file->AddEvent(event);
+  EXPECT_TRUE(file->Failed());
+  ASSERT_TRUE(QDir(meta).removeRecursively());
+  file->Finish();
+  EXPECT_FALSE(file->Failed());
+  const TSidecarRead read = ReadSidecar(File("100000"));
+  ASSERT_EQ(read.State, TSidecarRead::TState::Ok) << read.Error.toStdString();
+  ASSERT_EQ(read.Meta.Events.size(), 1u);
+  EXPECT_EQ(read.Meta.Events[0].Text, QStringLiteral("kept"));
+  EXPECT_FALSE(read.Meta.CsvSha256.isEmpty());
+  EXPECT_TRUE(read.ChecksumMatches);
 }
 
 }  // namespace
