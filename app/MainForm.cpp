@@ -713,8 +713,14 @@ void TMainFrm::SetSettingsForm(TSettingsFrm* form) {
 void TMainFrm::SettingsBtnClick() {
   if (!FSettingsForm)
     return;
-  if (FPrompts.ExecDialog(*FSettingsForm) == QDialog::Accepted)
-    ApplyPollTime();
+  if (FPrompts.ExecDialog(*FSettingsForm) != QDialog::Accepted)
+    return;
+  ApplyPollTime();
+  // The settings are the program's: every bath's log keeps what changed.
+  for (const TSettingChange& c : FSettingsForm->Changes()) {
+    for (TThermostatSession* session : FStation->Sessions())
+      session->LogSettingChanged(c.Key, c.Old, c.New);
+  }
 }
 
 // ---------------------------------------------------------------------------

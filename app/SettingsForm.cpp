@@ -1,11 +1,14 @@
 #include "app/SettingsForm.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "base/Helper.h"
@@ -20,7 +23,65 @@ bool IsControlCharacterKey(int key) {
          key == Qt::Key_AsciiCircum || key == Qt::Key_Underscore;
 }
 
+// The settings file's keys of the dialog's controls, by the control's name;
+// a control not named here is logged under its own name.
+QString SettingKey(const QString& control) {
+  static const std::pair<const char*, const char*> kKeys[] = {
+      {"cbRemote", "Remote/Enabled"},
+      {"edRemoteAddress", "Remote/Address"},
+      {"edRemotePort", "Remote/Port"},
+      {"MqttEnabled", "MQTT/Enabled"},
+      {"MqttHost", "MQTT/Host"},
+      {"MqttPort", "MQTT/Port"},
+      {"MqttPrefix", "MQTT/Prefix"},
+      {"MqttClientId", "MQTT/ClientId"},
+      {"MqttUser", "MQTT/User"},
+      {"MqttPasswordFile", "MQTT/PasswordFile"},
+      {"MqttCAFile", "MQTT/CAFile"},
+      {"MqttQoS", "MQTT/QoS"},
+      {"MqttCommands", "MQTT/Commands"},
+      {"edMinSetpoint", "Program/MinSetpoint"},
+      {"edMaxSetpoint", "Program/MaxSetpoint"},
+      {"edAlarmBand", "Alarm/Band"},
+      {"edAlarmDelay", "Alarm/Delay"},
+      {"edAlarmHigh", "Alarm/High"},
+      {"edAlarmLow", "Alarm/Low"},
+      {"cbAlarmNotify", "Alarm/Notify"},
+      {"cbLanguage", "UI/Language"},
+  };
+  for (const auto& [name, key] : kKeys) {
+    if (control == QLatin1String(name))
+      return QString::fromLatin1(key);
+  }
+  return control;
+}
+
 }  // namespace
+
+std::vector<std::pair<QString, QString>> TSettingsFrm::Values() const {
+  std::vector<std::pair<QString, QString>> values;
+  values.emplace_back(QStringLiteral("Chart/PollTime"), QString::number(FPollTime));
+  for (const QWidget* w : findChildren<QWidget*>()) {
+    if (w == edPollingTime || w->objectName().isEmpty())
+      continue;
+    QString value;
+    if (const auto* edit = qobject_cast<const QLineEdit*>(w)) {
+      if (qobject_cast<const QAbstractSpinBox*>(w->parentWidget()))
+        continue;  // the spin box's own edit
+      value = edit->text();
+    } else if (const auto* check = qobject_cast<const QCheckBox*>(w)) {
+      value = check->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
+    } else if (const auto* spin = qobject_cast<const QSpinBox*>(w)) {
+      value = QString::number(spin->value());
+    } else if (const auto* combo = qobject_cast<const QComboBox*>(w)) {
+      value = combo->currentText();
+    } else {
+      continue;
+    }
+    values.emplace_back(SettingKey(w->objectName()), value);
+  }
+  return values;
+}
 
 TSettingsFrm::TSettingsFrm(QWidget* parent, int& pollTime)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
@@ -115,6 +176,8 @@ void TSettingsFrm::FormActivate() {
     if (section.Load)
       section.Load();
   }
+  FShown = Values();
+  FChanges.clear();
   edPollingTime->setFocus(Qt::ActiveWindowFocusReason);
   edPollingTime->selectAll();
 }
@@ -166,6 +229,13 @@ void TSettingsFrm::OkBtnClick() {
   for (const auto& section : FSections) {
     if (section.Apply)
       section.Apply();
+  }
+  FChanges.clear();
+  for (const auto& [key, value] : Values()) {
+    for (const auto& [shownKey, shown] : FShown) {
+      if (shownKey == key && shown != value)
+        FChanges.push_back({key, shown, value});
+    }
   }
   accept();
 }

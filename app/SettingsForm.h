@@ -2,8 +2,10 @@
 // The settings dialog: the thermostat's poll period, limited to 1000..60000 ms,
 // and below it the groups of settings the other parts of the program add.
 #include <QDialog>
+#include <QString>
 
 #include <functional>
+#include <utility>
 #include <vector>
 
 class QGroupBox;
@@ -25,6 +27,12 @@ struct TSettingsSection {
   std::function<void()> Apply;
 };
 
+// A setting the last OK changed: its key as the settings file names it
+// ("Chart/PollTime"), and its value before and after as the dialog shows it.
+struct TSettingChange {
+  QString Key, Old, New;
+};
+
 class TSettingsFrm : public QDialog {
   Q_OBJECT
  public:
@@ -33,6 +41,8 @@ class TSettingsFrm : public QDialog {
   TSettingsFrm(QWidget* parent, int& pollTime);
 
   void AddSection(TSettingsSection section);
+  // What the last OK changed (empty after a cancel).
+  const std::vector<TSettingChange>& Changes() const { return FChanges; }
 
   QGroupBox* GroupBox1;
   QLabel* Label1;
@@ -56,6 +66,10 @@ class TSettingsFrm : public QDialog {
   QVBoxLayout* FSectionsLayout = nullptr;
   QLabel* FSectionError = nullptr;
   std::vector<TSettingsSection> FSections;
+  // The controls' values as the dialog opened, by the setting's key.
+  std::vector<std::pair<QString, QString>> FShown;
+  std::vector<TSettingChange> FChanges;
+  std::vector<std::pair<QString, QString>> Values() const;
 };
 
 }  // namespace calorix

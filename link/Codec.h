@@ -32,6 +32,9 @@ struct TRequest {
   // program, a remote client): the queue tells the host how it ended, and an
   // error status goes there instead of into an error box.
   std::uint64_t Ticket = 0;
+  // A request with a ticket whose errors still go into the error box: the
+  // window's own, whose end the session wants to hear of as well.
+  bool Loud = false;
 };
 
 // The request lines the program issues itself.

@@ -8,13 +8,14 @@ namespace calorix {
 TRequestQueue::TRequestQueue(TRequestQueueHost& host, QStringList statusTexts)
     : FHost(host), FStatusTexts(std::move(statusTexts)) {}
 
-void TRequestQueue::QueueRequest(TRequestKind kind, std::string text, std::uint64_t ticket) {
+void TRequestQueue::QueueRequest(TRequestKind kind, std::string text, std::uint64_t ticket,
+                                 bool loud) {
   if (!FHost.HasDevice() || text.empty()) {
     Done(TRequest{kind, {}, ticket}, TRequestOutcome::Dropped);
     TellDone();
     return;
   }
-  FRequests.push_back(TRequest{kind, std::move(text), ticket});
+  FRequests.push_back(TRequest{kind, std::move(text), ticket, loud});
   WriteHead();
 }
 
@@ -85,14 +86,13 @@ void TRequestQueue::PollTick(bool pollTimerEnabled) {
 void TRequestQueue::HandleAnswer(const TRequest& request, const std::string& line, bool overflowed,
                                  QStringList& errors) {
   // A request with a ticket has its asker told of an error instead of a box.
-  const bool quiet = request.Ticket != 0;
+  const bool quiet = request.Ticket != 0 && !request.Loud;
   std::vector<std::string> fields;
   if (!overflowed)
     fields = SplitFields(line);
   if (overflowed || fields.size() < 2) {
-    if (quiet)
-      Done(request, TRequestOutcome::ErrorStatus, -1);
-    else
+    Done(request, TRequestOutcome::ErrorStatus, -1);
+    if (!quiet)
       errors << UnexpectedAnswerText();
     return;
   }
@@ -112,10 +112,10 @@ void TRequestQueue::HandleAnswer(const TRequest& request, const std::string& lin
     Clear();
     FHost.StopPolling();
     FHost.SwitchedOff();
-  } else if (quiet) {
-    Done(request, TRequestOutcome::ErrorStatus, status);
   } else {
-    errors << StatusErrorText(status, FStatusTexts);
+    Done(request, TRequestOutcome::ErrorStatus, status);
+    if (!quiet)
+      errors << StatusErrorText(status, FStatusTexts);
   }
 }
 

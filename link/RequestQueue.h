@@ -64,7 +64,9 @@ class TRequestQueue {
 
   // Appends a request; writes it at once when nothing is on the wire. Dropped
   // without a device, and dropped when empty (nothing could answer it).
-  void QueueRequest(TRequestKind kind, std::string text, std::uint64_t ticket = 0);
+  // A loud ticketed request shows its errors as an unticketed one does.
+  void QueueRequest(TRequestKind kind, std::string text, std::uint64_t ticket = 0,
+                    bool loud = false);
   // Frames text by the device's framing, writes every report and restarts the
   // time-out. Nothing is written without a device or for an empty text; a
   // device too short to carry payload gets nothing, but the time-out still

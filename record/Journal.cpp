@@ -501,6 +501,10 @@ bool TRecordJournal::WriteOut(bool sync, bool keepSaved) {
   return true;
 }
 
+QString TRecordJournal::EventsPath() const {
+  return BaseName() + QStringLiteral(".events");
+}
+
 QString TRecordJournal::BaseName() const {
   const QString owner = FOptions.Owner.isEmpty()
                             ? QString::number(QCoreApplication::applicationPid())

@@ -106,6 +106,8 @@ class TRecordJournal {
 
   // The file being written, empty while there is none.
   QString Path() const;
+  // Where the record's events are kept beside it (see TEventJournal).
+  QString EventsPath() const;
   bool Failed() const;
 
   // Journals in the folder whose owner is not running, a whole ".new" copy

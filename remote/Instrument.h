@@ -61,6 +61,10 @@ class IRemoteInstrument {
   virtual std::vector<std::string> ActiveAlarms() const { return {}; }
   virtual std::vector<std::string> UnacknowledgedAlarms() const { return {}; }
   virtual TRemoteError AcknowledgeAlarms() { return {}; }
+
+  // The client's address and port ("192.0.2.7:51234"), told once it connects,
+  // so that what it does can be put down to it.
+  virtual void SetPeer(const std::string& peer) { (void)peer; }
 };
 
 }  // namespace calorix

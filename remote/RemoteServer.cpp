@@ -15,6 +15,19 @@
 namespace calorix {
 namespace {
 
+// "127.0.0.1:51234", "[::1]:51234"; an IPv4 client of a dual-stack port as IPv4.
+std::string PeerName(const QTcpSocket& socket) {
+  QHostAddress address = socket.peerAddress();
+  bool v4 = false;
+  const quint32 ip4 = address.toIPv4Address(&v4);
+  if (v4)
+    address = QHostAddress(ip4);
+  QString host = address.toString();
+  if (address.protocol() == QAbstractSocket::IPv6Protocol)
+    host = QLatin1Char('[') + host + QLatin1Char(']');
+  return QStringLiteral("%1:%2").arg(host).arg(socket.peerPort()).toStdString();
+}
+
 bool StartsWithNoCase(const QByteArray& line, const char* prefix) {
   return line.left(qsizetype(std::strlen(prefix))).compare(prefix, Qt::CaseInsensitive) == 0;
 }
@@ -119,6 +132,8 @@ void TRemoteServer::Accept() {
       socket->deleteLater();
       continue;
     }
+    if (own)
+      own->SetPeer(PeerName(*socket));
     // Bounded reading: what the client sends beyond this waits in the kernel.
     socket->setReadBufferSize(64 * 1024);
     auto client = std::make_unique<TClient>();

@@ -447,6 +447,7 @@ void TSessionPublisher::SendCommand(TEntry& e) {
   // The entry goes when the station lets its session go; a request of the
   // session's still running then has nobody to tell.
   QPointer<TEntry> entry(&e);
+  const TThermostatSession::TActing broker(session, source::kMqtt);
   session.QueueRequest(rkSetpointWrite, request, [this, entry, request](const TRequestDone& done) {
     if (!entry)
       return;

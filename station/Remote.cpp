@@ -110,6 +110,9 @@ class TRemoteClient final : public QObject, public IRemoteInstrument {
   std::vector<std::string> ActiveAlarms() const override;
   std::vector<std::string> UnacknowledgedAlarms() const override;
   TRemoteError AcknowledgeAlarms() override;
+  void SetPeer(const std::string& peer) override {
+    FSource = source::Remote(QString::fromStdString(peer));
+  }
 
  private:
   struct TPending {
@@ -136,6 +139,7 @@ class TRemoteClient final : public QObject, public IRemoteInstrument {
   TStation& FStation;
   QPointer<TThermostatSession> FChosen;  // none: the first session
   std::vector<std::shared_ptr<TPending>> FPending;
+  QString FSource = source::Remote(QStringLiteral("?"));  // who the session's log names
 };
 
 }  // namespace
@@ -205,6 +209,7 @@ void TRemoteClient::Queue(TThermostatSession& session, TRequestKind kind, const 
   std::erase_if(FPending, [](const auto& p) { return !p->Done; });
   auto pending = std::make_shared<TPending>(TPending{&session, std::move(done)});
   FPending.push_back(pending);
+  const TThermostatSession::TActing client(session, FSource);
   // Weak: a client gone before the answer hears nothing.
   session.QueueRequest(kind, text,
                        [weak = std::weak_ptr<TPending>(pending)](const TRequestDone& r) {
@@ -238,6 +243,7 @@ TRemoteError TRemoteClient::ForClient(TThermostatSession& session,
       std::exchange(session.ErrorDiversion, [&boxes](const QString& text) { boxes << text; });
   TRemoteError error;
   try {
+    const TThermostatSession::TActing client(session, FSource);
     error = handler();
   } catch (const std::exception& e) {
     boxes << QString::fromUtf8(e.what());
@@ -587,6 +593,7 @@ TRemoteError TRemoteClient::AcknowledgeAlarms() {
   TThermostatSession* s = Session();
   if (!s)
     return kNoSession;
+  const TThermostatSession::TActing client(*s, FSource);
   s->AcknowledgeAlarms();
   return {};
 }

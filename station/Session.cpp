@@ -4,6 +4,7 @@
 #include "base/Messages.h"
 #include "base/Timer.h"
 #include "link/Hid.h"
+#include "record/EventJournal.h"
 #include "record/Journal.h"
 #include "record/MeasurementFile.h"
 
@@ -21,6 +22,12 @@
 
 namespace calorix {
 namespace {
+
+// An abandoned journal goes with the events kept beside it.
+void DiscardJournal(const QString& path) {
+  TRecordJournal::Discard(path);
+  TEventJournal::Discard(TEventJournal::PathFor(path));
+}
 
 int DataHandlers = 0;  // > 0 while a thermostat's data is handled
 
@@ -83,6 +90,7 @@ TThermostatSession::TThermostatSession(TSessionOptions options, QObject* parent)
     journal.PeriodMs = options.JournalPeriodMs;
     journal.Owner = FJournalOwner;
     FJournal = std::make_unique<TRecordJournal>(FJournalFolder, std::move(journal));
+    FEventJournal = std::make_unique<TEventJournal>(FJournal->EventsPath());
     // Runs on the journal's writer thread: the text goes to the session's thread.
     FJournal->SetOnWriteError([this](const QString& text) {
       QMetaObject::invokeMethod(
@@ -152,6 +160,7 @@ void TThermostatSession::Attach(TJvHidDevice* dev, bool adapter, const QString& 
   FDevice = dev;
   FSerial = serial;
   FSwitchedOff = false;
+  FSetpointKnown = false;
   // What it sent while not attached answered requests it will never be asked again.
   dev->DiscardInput();
   dev->SetOnData([this](TJvHidDevice*, uint8_t, const uint8_t* data, uint16_t size) {
@@ -216,14 +225,26 @@ void TThermostatSession::WriteReport(const TBytes& report) {
 // Requests, poll and time-out
 
 void TThermostatSession::QueueRequest(TRequestKind kind, const std::string& text) {
-  FRequests.QueueRequest(kind, text);
+  if (kind == rkSetpointWrite || kind == rkSetpointRead)
+    QueueTicketed(kind, text, nullptr, true);
+  else
+    FRequests.QueueRequest(kind, text);
 }
 
 void TThermostatSession::QueueRequest(TRequestKind kind, const std::string& text,
                                       TRequestDoneHandler done) {
+  QueueTicketed(kind, text, std::move(done), false);
+}
+
+void TThermostatSession::QueueTicketed(TRequestKind kind, const std::string& text,
+                                       TRequestDoneHandler done, bool loud) {
+  if (kind == rkSetpointWrite)
+    done = WatchSetpointWrite(text, std::move(done));
+  else if (kind == rkSetpointRead)
+    done = WatchSetpointRead(std::move(done));
   const std::uint64_t ticket = ++FLastTicket;
   FTickets.emplace(ticket, std::move(done));
-  FRequests.QueueRequest(kind, text, ticket);
+  FRequests.QueueRequest(kind, text, ticket, loud);
 }
 
 void TThermostatSession::RequestDone(const TRequestDone& done) {
@@ -306,6 +327,7 @@ void TThermostatSession::AlarmsFed() {
   if (!FAlarms.Changed())
     return;
   FAlarmChanges = FAlarms.TakeChanges();
+  LogAlarmChanges();
   emit AlarmsChanged();
 }
 
@@ -330,6 +352,7 @@ void TThermostatSession::Dispatch(TRequestKind kind, const std::string& value) {
     }
     case rkSetpointRead:
       FSetpoint = ParseFloatValue(text, FDotFormat);
+      FSetpointKnown = true;
       emit SetpointRead(FSetpoint);
       FRunner.SetpointInForce(FSetpoint);
       FAlarms.Setpoint(FSetpoint);
@@ -432,6 +455,7 @@ void TThermostatSession::ClearRecord() {
   ResetRecord();
   // A new record keeps a log of its own.
   FEvents.clear();
+  EventsReplaced();
   LogEvent(TEventKind::RecordCleared, LoadStr(1206));
   FModified = false;
   if (FJournal) {
@@ -468,8 +492,10 @@ QString TThermostatSession::SaveRecordTo(const QString& path) {
 void TThermostatSession::OpenRecord(const std::vector<TFileSample>& samples, const QString& path) {
   LoadRecord(samples);
   FEvents.clear();
-  if (!path.isEmpty()) {
+  if (!path.isEmpty())
     ReadSidecarOf(path);
+  EventsReplaced();
+  if (!path.isEmpty()) {
     LogEvent(TEventKind::RecordOpened, LoadStr(1208).arg(path), {{QStringLiteral("file"), path}});
   }
   FModified = false;
@@ -500,11 +526,11 @@ void TThermostatSession::RestoreAbandoned(ISessionQuestions& ask) {
     if (j.Count == 0) {
       // Nothing whole is left in it: say so once, then it goes.
       ask.Tell(LoadStr(1035).arg(j.Unreadable));
-      TRecordJournal::Discard(j.Path);
+      DiscardJournal(j.Path);
       continue;
     }
     if (!ask.Confirm(RestoreQuestion(j.Count, j.Length, j.Unreadable, serial))) {
-      TRecordJournal::Discard(j.Path);
+      DiscardJournal(j.Path);
       continue;
     }
     TThermostatSession* target = routed ? ask.SessionFor(serial) : this;
@@ -513,6 +539,7 @@ void TThermostatSession::RestoreAbandoned(ISessionQuestions& ask) {
     if (target->RestoreJournal(j.Path) && target == this)
       restoredOne = true;
   }
+  TEventJournal::DiscardOrphans(FJournalFolder);
 }
 
 bool TThermostatSession::RestoreJournal(const QString& path) {
@@ -525,6 +552,8 @@ bool TThermostatSession::RestoreJournal(const QString& path) {
   }
   StopRecording();
   LoadRecord(restored.Samples);
+  FEvents = TEventJournal::Read(TEventJournal::PathFor(path));
+  EventsReplaced();
   LogEvent(TEventKind::RecordRestored, LoadStr(1209).arg(path), {{QStringLiteral("file"), path}});
   FModified = true;
   // Our own journal holds the record on disk before the old one goes; if
@@ -533,13 +562,15 @@ bool TThermostatSession::RestoreJournal(const QString& path) {
   FJournal->MarkUnsaved();
   FJournal->Flush();
   if (!FJournal->Failed())
-    TRecordJournal::Discard(path);
+    DiscardJournal(path);
   return true;
 }
 
 void TThermostatSession::Close(bool keepJournal) {
-  if (FJournal && !keepJournal)
+  if (FJournal && !keepJournal) {
     FJournal->Close();
+    FEventJournal->Close();
+  }
 }
 
 }  // namespace calorix

@@ -15,6 +15,7 @@
 #include "station/Alarms.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -30,6 +31,7 @@ class QFile;
 namespace calorix {
 
 class TJvHidDevice;
+class TEventJournal;
 class TRecordJournal;
 class TTimer;
 struct TFileSample;
@@ -210,6 +212,8 @@ class TThermostatSession : public QObject, private TRequestQueueHost, private IP
   const std::vector<TEvent>& Events() const { return FEvents; }
   // Logs an event now, caused by who acts on the session (see TActing).
   void LogEvent(TEventKind kind, const QString& text, QJsonObject values = {});
+  // A setting of the program changed (key as the settings file names it).
+  void LogSettingChanged(const QString& key, const QString& old, const QString& now);
   // The wall clock now (UTC, ms): it follows the session's clock from a
   // reading of the system's taken when the session was made.
   qint64 UtcMs() const;
@@ -226,7 +230,7 @@ class TThermostatSession : public QObject, private TRequestQueueHost, private IP
     TActing& operator=(const TActing&) = delete;
 
    private:
-    TThermostatSession& FSession;
+    QPointer<TThermostatSession> FSession;
     QString FPrevious;
   };
 
@@ -310,6 +314,23 @@ class TThermostatSession : public QObject, private TRequestQueueHost, private IP
   void RaiseError(const QString& text);
   void RequestDone(const TRequestDone& done) override;
 
+  // Setpoint writes and read-backs are ticketed, so the log hears how they end
+  // (SessionEvents.cpp); loud ones still raise their errors.
+  void QueueTicketed(TRequestKind kind, const std::string& text, TRequestDoneHandler done,
+                     bool loud);
+  struct TSetpointWrite {
+    QString Source;
+    std::optional<double> Old;  // none before the first read-back
+    double Requested = 0.0;
+  };
+  TRequestDoneHandler WatchSetpointWrite(const std::string& text, TRequestDoneHandler done);
+  TRequestDoneHandler WatchSetpointRead(TRequestDoneHandler done);
+  void LogSetpointWritten(const TSetpointWrite& write, std::optional<double> readBack);
+  void LogSetpointFailed(const TSetpointWrite& write, const TRequestDone& done);
+  void LogAlarmChanges();
+  // The log was replaced as a whole (cleared, opened, restored): the events file follows.
+  void EventsReplaced();
+
   IClock& FClock;
   TFormatSettings FLocalFormat, FDotFormat, FCommaFormat;
   TJvHidDevice* FDevice = nullptr;
@@ -339,6 +360,7 @@ class TThermostatSession : public QObject, private TRequestQueueHost, private IP
   QString FJournalOwner;
   QString FNotesFolder;  // of the program's note
   std::unique_ptr<TRecordJournal> FJournal;
+  std::unique_ptr<TEventJournal> FEventJournal;  // the journal's events, beside it
 
   TProgramRunner FRunner;
   TSetpointLimits FLimits;
@@ -354,6 +376,8 @@ class TThermostatSession : public QObject, private TRequestQueueHost, private IP
   QString FActing;        // the source of what happens now; empty: the user
   TWallClock FWall;       // the wall clock of the session's clock readings
   int FLoggedProtection = 0;  // the protection status last logged
+  std::vector<TSetpointWrite> FReadBacks;  // written; their read-back not yet answered
+  bool FSetpointKnown = false;             // a setpoint was read from this thermostat
 
   TAlarmConfig FAlarmConfig;
   TAlarmWatch FAlarms;

@@ -83,6 +83,7 @@ bool TThermostatSession::RunProgram(QString* error) {
 
 void TThermostatSession::WriteSetpoint(double value) {
   emit ProgramWriting(value);
+  const TActing program(*this, source::kProgram);
   // The same two requests as "Изменить": the write, then the read-back.
   auto result = std::make_shared<TWriteResult>();
   const std::string text = QString::number(value, 'f', 2).toStdString();

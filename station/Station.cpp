@@ -193,6 +193,14 @@ void TStation::Arrival(TJvHidDevice* HidDev) {
   FSerials[dev] = shown;
   FDevices.push_back(dev);
   emit DeviceArrived(dev);
+  // The sessions waiting for a thermostat, this one or any, log its coming.
+  for (TThermostatSession* s : FSessions) {
+    if (!s->Device() && (s->BoundSerial().isEmpty() || s->BoundSerial() == shown)) {
+      const TThermostatSession::TActing system(*s, source::kSystem);
+      s->LogEvent(TEventKind::ThermostatArrived, LoadStr(1227).arg(shown),
+                  {{QStringLiteral("serial"), shown}});
+    }
+  }
   // A session waiting for this very thermostat takes it.
   for (TThermostatSession* s : FSessions) {
     if (!s->Device() && !s->BoundSerial().isEmpty() && s->BoundSerial() == shown) {

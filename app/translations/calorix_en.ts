@@ -972,6 +972,30 @@ Continue?</translation>
         <source>%1 (источник: %2)</source>
         <translation>%1 (source: %2)</translation>
     </message>
+    <message>
+        <source>Уставка %1 °C записана, прочитано %2 °C (было %3 °C)</source>
+        <translation>Setpoint %1 °C written, read back %2 °C (was %3 °C)</translation>
+    </message>
+    <message>
+        <source>Уставка %1 °C не записана: %2</source>
+        <translation>Setpoint %1 °C not written: %2</translation>
+    </message>
+    <message>
+        <source>нет ответа</source>
+        <translation>no answer</translation>
+    </message>
+    <message>
+        <source>запрос снят</source>
+        <translation>request dropped</translation>
+    </message>
+    <message>
+        <source>Настройка %1 изменена: %2 -&gt; %3</source>
+        <translation>Setting %1 changed: %2 -&gt; %3</translation>
+    </message>
+    <message>
+        <source>Подключен термостат %1</source>
+        <translation>Thermostat %1 plugged in</translation>
+    </message>
 </context>
 <context>
     <name>calorix::TMainFrm</name>

@@ -7,6 +7,8 @@
 #include "link/SimHidPlatform.h"
 #include "link/SimThermostat.h"
 #include "program/Program.h"
+#include "record/EventJournal.h"
+#include "record/Journal.h"
 #include "record/MeasurementFile.h"
 #include "station/Session.h"
 #include "station/Station.h"
@@ -191,6 +193,14 @@ TEST_F(SessionTest, RunsAProgramToItsEnd) {
       {TEventKind::ProgramStep, source::kProgram},
       {TEventKind::ProgramFinished, source::kProgram}};
   EXPECT_EQ(logged, expected);
+  std::vector<std::pair<double, QString>> written;
+  for (const TEvent& e : Session->Events()) {
+    if (e.Kind == TEventKind::SetpointWritten)
+      written.emplace_back(e.Values.value(QStringLiteral("new")).toDouble(), e.Source);
+  }
+  const std::vector<std::pair<double, QString>> setpoints = {{30.0, source::kProgram},
+                                                             {25.0, source::kProgram}};
+  EXPECT_EQ(written, setpoints);
 }
 
 // The event log: what the session did, who caused it, with the wall clock and
@@ -220,9 +230,11 @@ TEST_F(SessionTest, LogsWhatHappensAndKeepsItBesideTheFile) {
     qint64 UtcMs;
     std::optional<double> ElapsedSeconds;
   } expected[] = {
+      {TEventKind::ThermostatArrived, source::kSystem, kBase, std::nullopt},
       {TEventKind::ThermostatSelected, source::kSystem, kBase, std::nullopt},
       {TEventKind::RecordingStarted, source::kUser, kBase + 1000, 0.0},
       {TEventKind::ProtectionChanged, source::kSystem, kBase + 3000, 2.0},
+      {TEventKind::AlarmRaised, source::kSystem, kBase + 3000, 2.0},
       {TEventKind::RecordingStopped, QStringLiteral("remote 127.0.0.1:5000"), kBase + 3000, 2.0},
       {TEventKind::RecordSaved, source::kUser, kBase + 3000, std::nullopt},
   };
@@ -239,8 +251,8 @@ TEST_F(SessionTest, LogsWhatHappensAndKeepsItBesideTheFile) {
       EXPECT_NEAR(*events[i].Elapsed * 86400.0, *expected[i].ElapsedSeconds, 1e-6);
     }
   }
-  EXPECT_EQ(events[2].Values.value(QStringLiteral("new")).toInt(), 1);
-  EXPECT_EQ(events[4].Values.value(QStringLiteral("file")).toString(), path);
+  EXPECT_EQ(events[3].Values.value(QStringLiteral("new")).toInt(), 1);
+  EXPECT_EQ(events[6].Values.value(QStringLiteral("file")).toString(), path);
 
   // The sidecar: the thermostat, the first sample's wall clock, every event,
   // and the checksum of the file's bytes.
@@ -287,6 +299,156 @@ TEST_F(SessionTest, LogsWhatHappensAndKeepsItBesideTheFile) {
   const auto changed = std::find_if(Session->Events().begin(), Session->Events().end(),
                                     [](const TEvent& e) { return e.Text == LoadStr(1210); });
   EXPECT_NE(changed, Session->Events().end());
+}
+
+// Whoever acts, the log puts the event down to them with its values: a
+// person, a script's client, the broker, the bath itself.
+TEST_F(SessionTest, PutsEachEventDownToWhoCausedIt) {
+  ASSERT_TRUE(Idle());
+  const QString client = source::Remote(QStringLiteral("127.0.0.1:5025"));
+  // As a client and the broker write: a ticketed write and its read-back.
+  auto writeAs = [&](const QString& who, const char* value) {
+    const TThermostatSession::TActing acting(*Session, who);
+    Session->QueueRequest(rkSetpointWrite,
+                          *Session->SetpointWriteRequest(QString::fromLatin1(value)),
+                          [](const TRequestDone&) {});
+    Session->QueueRequest(rkSetpointRead, std::string(kSetpointReadRequest),
+                          [](const TRequestDone&) {});
+  };
+  auto poll = [&] { ASSERT_TRUE(Poll()); };
+  const QString kOld = QStringLiteral("old"), kRequested = QStringLiteral("requested"),
+                kNew = QStringLiteral("new"), kAlarm = QStringLiteral("alarm");
+  const QJsonObject protection{{kAlarm, QStringLiteral("protection")}};
+  const struct {
+    const char* What;
+    std::function<void()> Act;
+    TEventKind Kind;
+    QString Source;
+    QJsonObject Values;  // those the event carries at least
+  } cases[] = {
+      {"a person writes",
+       [&] { Session->WriteSetpoint(QStringLiteral("25")); },
+       TEventKind::SetpointWritten,
+       source::kUser,
+       {{kOld, 20.0}, {kRequested, 25.0}, {kNew, 25.0}}},
+      {"the thermostat refuses",
+       [&] { Session->WriteSetpoint(QStringLiteral("400")); },
+       TEventKind::SetpointFailed,
+       source::kUser,
+       {{kOld, 25.0}, {kRequested, 400.0}, {QStringLiteral("status"), 5}}},
+      {"a client writes",
+       [&] { writeAs(client, "30.5"); },
+       TEventKind::SetpointWritten,
+       client,
+       {{kOld, 25.0}, {kRequested, 30.5}, {kNew, 30.5}}},
+      {"the broker writes",
+       [&] { writeAs(source::kMqtt, "31"); },
+       TEventKind::SetpointWritten,
+       source::kMqtt,
+       {{kOld, 30.5}, {kRequested, 31.0}, {kNew, 31.0}}},
+      {"the bath trips",
+       [&] {
+         Thermostat->SetAlarm("000001");
+         poll();
+       },
+       TEventKind::AlarmRaised, source::kSystem, protection},
+      {"a client acknowledges",
+       [&] {
+         const TThermostatSession::TActing acting(*Session, client);
+         Session->AcknowledgeAlarms();
+       },
+       TEventKind::AlarmAcknowledged, client, protection},
+      {"the bath recovers",
+       [&] {
+         Thermostat->SetAlarm("000000");
+         poll();
+       },
+       TEventKind::AlarmCleared, source::kSystem, protection},
+      {"a setting changes",
+       [&] {
+         Session->LogSettingChanged(QStringLiteral("Chart/PollTime"), QStringLiteral("1000"),
+                                    QStringLiteral("2000"));
+       },
+       TEventKind::SettingChanged,
+       source::kUser,
+       {{QStringLiteral("key"), QStringLiteral("Chart/PollTime")},
+        {kOld, QStringLiteral("1000")},
+        {kNew, QStringLiteral("2000")}}},
+      {"it is unplugged",
+       [&] {
+         Sim->Unplug(Thermostat);
+         ASSERT_TRUE(WaitFor([&] { return !Session->Device(); }));
+       },
+       TEventKind::ThermostatRemoved,
+       source::kSystem,
+       {}},
+      {"a person writes to none",
+       [&] { Session->WriteSetpoint(QStringLiteral("22")); },
+       TEventKind::SetpointFailed,
+       source::kUser,
+       {{kRequested, 22.0}, {QStringLiteral("cause"), LoadStr(1222)}}},
+      {"it comes back",
+       [&] {
+         TSimThermostatOptions bath;
+         bath.Serial = "SN-1";
+         Thermostat = Sim->Plug(bath);
+         ASSERT_TRUE(WaitFor([&] { return Session->Device() != nullptr; }));
+       },
+       TEventKind::ThermostatArrived,
+       source::kSystem,
+       {{QStringLiteral("serial"), QStringLiteral("SN-1")}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.What);
+    const std::size_t before = Session->Events().size();
+    c.Act();
+    ASSERT_TRUE(WaitFor([&] { return Session->Requests().Requests().empty(); }));
+    std::vector<TEvent> found;
+    for (std::size_t i = before; i < Session->Events().size(); ++i) {
+      if (Session->Events()[i].Kind == c.Kind)
+        found.push_back(Session->Events()[i]);
+    }
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].Source, c.Source);
+    for (auto it = c.Values.begin(); it != c.Values.end(); ++it)
+      EXPECT_EQ(found[0].Values.value(it.key()), it.value()) << it.key().toStdString();
+  }
+}
+
+// A record restored after a crash brings back the events logged with it.
+TEST_F(SessionTest, ARestoredRecordBringsItsEventsBack) {
+  ASSERT_TRUE(Idle());
+  Session->StartRecording();
+  ASSERT_TRUE(Poll());
+  Session->WriteSetpoint(QStringLiteral("25"));
+  ASSERT_TRUE(Poll());
+  Session->Journal()->Flush();
+  const QString journal = Session->Journal()->Path();
+  const QString events = Session->Journal()->EventsPath();
+  const std::vector<TEvent> logged = Session->Events();
+  delete Session;  // as a crash leaves them: the journal and its events stay
+  Session = nullptr;
+  ASSERT_TRUE(QFile::exists(events));
+
+  TSessionOptions options;
+  options.Clock = &Clock;
+  options.JournalFolder = Dir.filePath(QStringLiteral("state"));
+  options.JournalOwner = QStringLiteral("next");
+  Session = new TThermostatSession(std::move(options), Station.get());
+  Station->AddSession(Session);
+  struct TYes : ISessionQuestions {
+    bool Confirm(const QString&) override { return true; }
+    void Tell(const QString&) override {}
+  } yes;
+  Session->RestoreAbandoned(yes);
+  ASSERT_EQ(Session->Events().size(), logged.size() + 1);
+  for (std::size_t i = 0; i < logged.size(); ++i)
+    EXPECT_EQ(EventToJson(Session->Events()[i]), EventToJson(logged[i])) << i;
+  EXPECT_EQ(Session->Events().back().Kind, TEventKind::RecordRestored);
+  EXPECT_FALSE(QFile::exists(journal));
+  EXPECT_FALSE(QFile::exists(events));
+  // Kept again, now beside the new owner's journal.
+  EXPECT_EQ(TEventJournal::Read(Session->Journal()->EventsPath()).size(), logged.size() + 1);
 }
 
 }  // namespace

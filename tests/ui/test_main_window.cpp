@@ -2,6 +2,7 @@
 #include "app/MainForm.h"
 #include "app/SettingsForm.h"
 #include "base/Messages.h"
+#include "station/Session.h"
 #include "tests/support/ui/WindowFixture.h"
 
 #include <QCheckBox>
@@ -149,6 +150,17 @@ class TestMainWindow : public QObject {
     QCOMPARE(shown, QStringLiteral("1000"));
     QCOMPARE(w.PollTime(), expected);
     QCOMPARE(w.DataTimer->Interval(), expected);
+    // The bath's log keeps a change, under the settings file's key, and nothing else.
+    QStringList changes;
+    for (const TEvent& e : w.Session()->Events()) {
+      if (e.Kind == TEventKind::SettingChanged)
+        changes << e.Values.value(QStringLiteral("key")).toString() + QLatin1Char(' ') +
+                       e.Values.value(QStringLiteral("old")).toString() + QLatin1Char(' ') +
+                       e.Values.value(QStringLiteral("new")).toString();
+    }
+    QCOMPARE(changes, expected == 1000
+                          ? QStringList()
+                          : QStringList{QStringLiteral("Chart/PollTime 1000 %1").arg(expected)});
     w.SetSettingsForm(nullptr);
   }
 
