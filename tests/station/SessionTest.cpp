@@ -448,7 +448,9 @@ TEST_F(SessionTest, ARestoredRecordBringsItsEventsBack) {
   EXPECT_FALSE(QFile::exists(journal));
   EXPECT_FALSE(QFile::exists(events));
   // Kept again, now beside the new owner's journal.
-  EXPECT_EQ(TEventJournal::Read(Session->Journal()->EventsPath()).size(), logged.size() + 1);
+  EXPECT_TRUE(WaitFor([&] {
+    return TEventJournal::Read(Session->Journal()->EventsPath()).size() == logged.size() + 1;
+  }));
 }
 
 }  // namespace
