@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 
 #include "tests/support/ClosedPort.h"
+#include "tests/support/SimStation.h"
 
 #include <cmath>
 
@@ -47,18 +48,9 @@ BENCHMARK(BM_AlarmReading)->Unit(benchmark::kNanosecond);
 // A protection alarm raised and acknowledged, then cleared: two changes, each
 // told by the session's signal and published retained by the publisher.
 void BM_AlarmChangePublished(benchmark::State& state) {
-  TTimer::SetManualMode(true);
-  TManualClock clock;
-  auto sim = std::make_unique<TSimHidPlatform>(std::shared_ptr<IClock>(&clock, [](IClock*) {}));
-  TSimThermostatOptions bath;
-  bath.Serial = "SIM0001";
-  sim->Plug(bath);
-  TStation station(std::move(sim));
-  station.SetProductPattern(QStringLiteral("thermostat"));
-  TSessionOptions options;
-  options.Clock = &clock;
-  auto* session = new TThermostatSession(std::move(options), &station);
-  station.AddSession(session);
+  test::TSimStation sim({"SIM0001"});
+  TStation& station = *sim.Station;
+  TThermostatSession* session = sim.Open();
   QElapsedTimer waited;
   waited.start();
   while (!session->Device() && waited.elapsed() < 10000)
@@ -80,7 +72,6 @@ void BM_AlarmChangePublished(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * 2);  // a change costs half an iteration
   delete session;
-  TTimer::SetManualMode(false);
 }
 BENCHMARK(BM_AlarmChangePublished)->Unit(benchmark::kMicrosecond);
 

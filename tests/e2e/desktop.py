@@ -8,7 +8,9 @@ dbus-run-session; inside it returns that folder. Must run with Debian's
 /usr/bin/python3: pyatspi is its package.
 """
 import os
+import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -326,6 +328,26 @@ def answer(title, button):
 # --- Pictures for the user guide -------------------------------------------------
 
 shots = None  # the folder of --screenshots DIR; None: no pictures are taken
+
+
+def free_port():
+    """A loopback port free now, for the program's instrument port or a broker."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def change_setpoint(text):
+    """Types a setpoint with a point ("37.5") and presses "Изменить"; waits for
+    the thermostat's read-back, which the field shows with two decimals."""
+    click(wait_for(lambda: find("text", "Уставка, °C"), "the setpoint field"))
+    key("End", "shift+Home")
+    type_text(text)
+    wait_for(lambda: field("Уставка, °C") == text, "the typed setpoint")
+    press("push button", "Изменить")
+    shown = re.escape(f"{float(text):.2f}").replace(r"\.", "[.,]")
+    wait_for(lambda: re.fullmatch(shown, field("Уставка, °C") or ""),
+             "the thermostat's read-back of the new setpoint")
 
 
 def take_screenshots_option(args):

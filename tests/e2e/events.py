@@ -13,12 +13,11 @@ import json
 import os
 import re
 import shutil
-import socket
 import subprocess
 import sys
 
 import desktop
-from desktop import Failure, click, field, find, key, press, step, type_text, wait_for
+from desktop import Failure, step, wait_for
 
 BIN = os.path.abspath(sys.argv[1])
 work = desktop.enter_session("calorix-events-", sys.argv[2])
@@ -29,28 +28,16 @@ EXE = os.path.join(work, "calorix")
 FOLDER = os.path.join(work, "home", ".local", "share", "Calorix")  # the remote files' folder
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 def test():
     shutil.copy(BIN, EXE)  # Calorix.ini is written beside it
     desktop.start_window_manager()
-    port = free_port()
+    port = desktop.free_port()
     prog = desktop.start_program(EXE, "--simulate", f"--remote={port}",
                                  log=os.path.join(work, "out.log"), cwd=work)
     desktop.wait_for_main_window()
 
     step("a setpoint through the window")
-    click(wait_for(lambda: find("text", "Уставка, °C"), "the setpoint field"))
-    key("End", "shift+Home")
-    type_text("37.5")
-    wait_for(lambda: field("Уставка, °C") == "37.5", "the typed setpoint")
-    press("push button", "Изменить")
-    wait_for(lambda: re.fullmatch(r"37[.,]50", field("Уставка, °C") or ""),
-             "the thermostat's read-back of the new setpoint")
+    desktop.change_setpoint("37.5")
 
     step("a setpoint from a script, then RECord:SAVE")
     rm = pyvisa.ResourceManager("@py")

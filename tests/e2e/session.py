@@ -110,15 +110,7 @@ def session():
     wait_for(lambda: value_rows() == rows, f"{rows} samples read back")
 
     step("changing the setpoint")
-    setpoint = find("text", "Уставка, °C")
-    click(setpoint)
-    key("End", "shift+Home")
-    type_text("37.5")
-    wait_for(lambda: field("Уставка, °C") == "37.5", "the typed setpoint")
-    press("push button", "Изменить")
-    # The thermostat's read-back shows two decimals: typed text would be "37.5".
-    wait_for(lambda: re.fullmatch(r"37[.,]50", field("Уставка, °C") or ""),
-             "the thermostat's read-back of the new setpoint")
+    desktop.change_setpoint("37.5")
 
     step("console")
     press("page tab", "Консоль")

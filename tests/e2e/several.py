@@ -14,7 +14,6 @@ with Debian's /usr/bin/python3 (pyatspi, python3-pyvisa, python3-pyvisa-py).
 import os
 import re
 import shutil
-import socket
 import sys
 
 import desktop
@@ -35,16 +34,10 @@ def title(serial):
     return f"{desktop.TITLE} [{serial}]"
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 def test():
     shutil.copy(BIN, EXE)  # Calorix.ini is written beside it
     desktop.start_window_manager()
-    port = free_port()
+    port = desktop.free_port()
     prog = desktop.start_program(EXE, "--simulate=thermostat,thermostat,adapter",
                                  "--thermostat=SIM0001,SIM0002", f"--remote={port}",
                                  log=os.path.join(work, "out.log"), cwd=work)

@@ -11,6 +11,7 @@
 #include "station/Publisher.h"
 #include "station/Session.h"
 #include "station/Station.h"
+#include "tests/support/SimStation.h"
 #include "tests/support/StderrCapture.h"
 #include "tests/support/TestBroker.h"
 #include "tests/support/WaitFor.h"
@@ -177,21 +178,9 @@ TEST(PublishRoutingTest, EachEventOnceAsJsonNeverRetained) {
   ASSERT_TRUE(WaitFor([&] { return broker.Log().contains("Received SUBSCRIBE from test-sub"); }))
       << broker.Log().toStdString();
 
-  TTimer::SetManualMode(true);
-  struct TManualOff {
-    ~TManualOff() { TTimer::SetManualMode(false); }
-  } manualOff;
-  TManualClock clock;
-  auto sim = std::make_unique<TSimHidPlatform>(std::shared_ptr<IClock>(&clock, [](IClock*) {}));
-  TSimThermostatOptions bath;
-  bath.Serial = "SN-A";
-  sim->Plug(bath);
-  TStation station(std::move(sim));
-  station.SetProductPattern(QStringLiteral("thermostat"));
-  TSessionOptions options;
-  options.Clock = &clock;
-  auto* session = new TThermostatSession(std::move(options), &station);
-  station.AddSession(session);
+  test::TSimStation sim({"SN-A"});
+  TStation& station = *sim.Station;
+  TThermostatSession* session = sim.Open();
   ASSERT_TRUE(WaitFor([&] { return session->Device() && session->Requests().Requests().empty(); }));
 
   TPublishConfig config;

@@ -8,6 +8,7 @@
 #include "station/Remote.h"
 #include "station/Session.h"
 #include "station/Station.h"
+#include "tests/support/SimStation.h"
 
 #include <gtest/gtest.h>
 #include <QCoreApplication>
@@ -47,37 +48,16 @@ struct TScript {
   }
 };
 
-class RemoteRoutingTest : public ::testing::Test {
+class RemoteRoutingTest : public ::testing::Test, public test::TSimStation {
  protected:
-  RemoteRoutingTest() {
-    TTimer::SetManualMode(true);
-    auto sim = std::make_unique<TSimHidPlatform>(std::shared_ptr<IClock>(&Clock, [](IClock*) {}));
-    Sim = sim.get();
-    for (const char* serial : {"SN-1", "SN-2", "SN-3"}) {
-      TSimThermostatOptions bath;
-      bath.Serial = serial;
-      bath.Setpoint = bath.Temperature = 20.0;
-      bath.Noise = 0.0;
-      Baths.push_back(Sim->Plug(bath));
-    }
-    Station = std::make_unique<TStation>(std::move(sim));
-    Station->SetProductPattern(QStringLiteral("thermostat"));
+  RemoteRoutingTest() : TSimStation({"SN-1", "SN-2", "SN-3"}) {
     // The first window's session takes SN-1; a second window is bound to SN-2.
     First = Open({});
     Second = Open(QStringLiteral("SN-2"));
     Service = std::make_unique<TRemoteService>(*Station);
     Service->Start(TEndpoint{QStringLiteral("127.0.0.1"), 0});
   }
-  ~RemoteRoutingTest() override { TTimer::SetManualMode(false); }
 
-  TThermostatSession* Open(const QString& serial) {
-    TSessionOptions options;
-    options.Clock = &Clock;
-    options.Serial = serial;
-    auto* s = new TThermostatSession(std::move(options), Station.get());
-    Station->AddSession(s);
-    return s;
-  }
   void SetUp() override {
     ASSERT_TRUE(Service->Server());
     for (TThermostatSession* s : {First, Second})
@@ -90,10 +70,6 @@ class RemoteRoutingTest : public ::testing::Test {
     ASSERT_EQ(B.Ask("SYST:DEV \"SN-2\";*OPC?"), "1");
   }
 
-  TManualClock Clock;
-  TSimHidPlatform* Sim = nullptr;
-  std::vector<std::shared_ptr<TSimThermostat>> Baths;
-  std::unique_ptr<TStation> Station;
   TThermostatSession* First = nullptr;
   TThermostatSession* Second = nullptr;
   std::unique_ptr<TRemoteService> Service;
