@@ -20,29 +20,11 @@ import tempfile
 import threading
 import time
 
+from peers import Remote, check, failures, free_port, start_broker, step
+
 BIN = os.path.abspath(sys.argv[1])
-MOSQUITTO = shutil.which("mosquitto") or "/usr/sbin/mosquitto"
 REPORT = 65
 TOPIC = "lab/EMU-1/alarm"
-failures = []
-started = time.monotonic()
-
-
-def step(text):
-    print(f"[{time.monotonic() - started:5.1f}s] {text}", flush=True)
-
-
-def check(cond, what):
-    print(("ok   " if cond else "FAIL ") + what, flush=True)
-    if not cond:
-        failures.append(what)
-    return cond
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 class Lines:
@@ -117,32 +99,13 @@ class Thermostat(threading.Thread):
                 self.conn.send(b"I" + bytes([len(ident)]) + ident + reply.ljust(REPORT - 1, b"\0"))
 
 
-class Remote:
-    def __init__(self, port):
-        deadline = time.monotonic() + 60
-        while True:
-            try:
-                self.sock = socket.create_connection(("127.0.0.1", port), timeout=30)
-                break
-            except OSError:
-                if time.monotonic() > deadline:
-                    raise
-                time.sleep(0.1)  # the program is still starting
-        self.file = self.sock.makefile("rb")
-
-    def query(self, line):
-        self.sock.sendall(line.encode() + b"\n")
-        return self.file.readline().decode().strip()
-
-
 def main():
     work = tempfile.mkdtemp(prefix="calorix-alarms-")
     broker_port, remote_port = free_port(), free_port()
     conf = os.path.join(work, "mosquitto.conf")
     with open(conf, "w") as f:
         f.write(f"listener {broker_port} 127.0.0.1\nallow_anonymous true\n")
-    broker = subprocess.Popen([MOSQUITTO, "-c", conf], stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL)
+    broker = start_broker(conf, broker_port)
     # The settings file beside the program: a topic prefix of its own.
     exe = os.path.join(work, "calorix")
     shutil.copy(BIN, exe)

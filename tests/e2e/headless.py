@@ -20,7 +20,6 @@ import os
 import re
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
@@ -29,23 +28,11 @@ import traceback
 
 import pyvisa
 
+from peers import check, connectable, failures, free_port, start_broker, step
+
 BIN = os.path.abspath(sys.argv[1])
-MOSQUITTO = shutil.which("mosquitto") or "/usr/sbin/mosquitto"
 SERIALS = ("SIM0001", "SIM0002")  # --simulate=thermostat,adapter numbers them so
 LINE = re.compile(rb"\d+:\d\d:\d\d;-?\d+[.,]\d\d\r\n")
-failures = []
-started = time.monotonic()
-
-
-def step(text):
-    print(f"[{time.monotonic() - started:5.1f}s] {text}", flush=True)
-
-
-def check(cond, what):
-    print(("ok   " if cond else "FAIL ") + what, flush=True)
-    if not cond:
-        failures.append(what)
-    return cond
 
 
 def wait_for(what, probe, timeout=60.0):
@@ -56,20 +43,6 @@ def wait_for(what, probe, timeout=60.0):
             return value
         time.sleep(0.1)
     raise RuntimeError(f"timed out waiting for {what}")
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def connectable(port):
-    try:
-        socket.create_connection(("127.0.0.1", port), timeout=1).close()
-        return True
-    except OSError:
-        return False
 
 
 def data_files(serial):
@@ -113,9 +86,7 @@ args = [BIN, "--headless", f"--config={ini}", "--simulate=thermostat,adapter",
 broker = prog = None
 log_path = os.path.join(work, "stderr.log")
 try:
-    broker = subprocess.Popen([MOSQUITTO, "-c", conf], stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL)
-    wait_for("the broker", lambda: connectable(broker_port))
+    broker = start_broker(conf, broker_port)
     with open(log_path, "wb") as log:
         prog = subprocess.Popen(args, cwd=work, env=env, stdout=log, stderr=log)
     wait_for("the program's port", lambda: connectable(port))

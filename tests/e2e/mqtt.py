@@ -16,35 +16,16 @@ import json
 import os
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
 import threading
 import time
 
+from peers import Remote, check, failures, free_port, start_broker, step
+
 BIN = os.path.abspath(sys.argv[1])
-MOSQUITTO = shutil.which("mosquitto") or "/usr/sbin/mosquitto"
 STATE = ("online", "setpoint", "protection", "recording", "program", "alarm")
-failures = []
-started = time.monotonic()
-
-
-def step(text):
-    print(f"[{time.monotonic() - started:5.1f}s] {text}", flush=True)
-
-
-def check(cond, what):
-    if not cond:
-        failures.append(what)
-        print("FAIL:", what, flush=True)
-    return cond
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 class Subscriber:
@@ -94,42 +75,6 @@ class Subscriber:
         if self.proc.poll() is None:
             self.proc.terminate()
         self.proc.wait()
-
-
-class Remote:
-    """A remote-control client: one command line, one answer line."""
-
-    def __init__(self, port):
-        deadline = time.monotonic() + 60
-        while True:
-            try:
-                self.sock = socket.create_connection(("127.0.0.1", port), timeout=30)
-                break
-            except OSError:
-                if time.monotonic() > deadline:
-                    raise
-                time.sleep(0.1)  # the program is still starting
-        self.file = self.sock.makefile("rb")
-
-    def write(self, line):
-        self.sock.sendall(line.encode() + b"\n")
-
-    def query(self, line):
-        self.write(line)
-        return self.file.readline().decode().strip()
-
-
-def start_broker(conf, port):
-    broker = subprocess.Popen([MOSQUITTO, "-c", conf], stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL)
-    deadline = time.monotonic() + 30
-    while time.monotonic() < deadline:
-        try:
-            socket.create_connection(("127.0.0.1", port), timeout=1).close()
-            return broker
-        except OSError:
-            time.sleep(0.05)
-    raise RuntimeError("the broker did not start")
 
 
 def near(elapsed, seconds):

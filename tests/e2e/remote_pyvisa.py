@@ -30,14 +30,9 @@ if "CALORIX_REMOTE_INNER" not in os.environ:
 
 import pyvisa  # noqa: E402
 
+from peers import check, failures, free_port  # noqa: E402
+
 deadline = time.monotonic() + LIMIT
-failures = []
-
-
-def check(cond, what):
-    print(("ok   " if cond else "FAIL ") + what, flush=True)
-    if not cond:
-        failures.append(what)
 
 
 def wait_for(what, probe, timeout=20.0):
@@ -49,12 +44,6 @@ def wait_for(what, probe, timeout=20.0):
         time.sleep(0.1)
     check(False, what)
     return None
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def raw(port):
